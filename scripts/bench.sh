@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs every benchmark the build made (bench/ targets are named bench_*). Benchmarks are not tests.
+set -euo pipefail
+build=${1:-build}
+status=0
+for b in "$build"/bench/bench_*; do
+  [ -x "$b" ] || continue
+  echo "== $(basename "$b")"
+  "$b" || status=1
+done
+exit $status

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the project needs. Non-interactive and idempotent:
+# it does nothing when every package is already present.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
+  # libraries
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin
+  zlib1g-dev libjpeg-dev libgif-dev libblkid-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # Chinese glyphs
+  fonts-wqy-microhei
+  # the disk tool's helpers and the checks on what it writes
+  fdisk dosfstools mtools util-linux
+  # the boot loader carried on the stick, and booting it in tests
+  grub-pc-bin grub-common syslinux-common qemu-system-x86 xorriso
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,51 @@
+#include "controls/Messages.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+namespace vornel::ui {
+
+namespace {
+
+QString Title() {
+    return QGuiApplication::applicationDisplayName();
+}
+
+class BoxSink final : public MessageSink {
+  public:
+    void ShowMessage(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, Title(), text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+    bool ConfirmWarning(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), text,
+                        QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    }
+    void ShowError(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok, parent);
+        box.exec();
+    }
+};
+
+BoxSink boxes;
+MessageSink* current = &boxes;
+
+} // namespace
+
+MessageSink& Messages() {
+    return *current;
+}
+
+void SetMessageSink(MessageSink* sink) {
+    current = sink ? sink : &boxes;
+}
+
+QString ErrorReportText(const QString& message) {
+    if (!message.isEmpty() && message.back() > QChar('.'))
+        return message + QChar('.');
+    return message;
+}
+
+} // namespace vornel::ui

@@ -1,0 +1,175 @@
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornel::platform {
+
+namespace {
+
+std::string SystemErrorText(int error) {
+    return std::strerror(error);
+}
+
+std::string Quoted(const char* format, const std::string& path, int error) {
+    std::string text = format;
+    text += " \"" + path + "\". " + SystemErrorText(error);
+    return text;
+}
+
+// Closes a descriptor on every way out.
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool IsPrivateFolder(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 0777) == 0700;
+}
+
+} // namespace
+
+EFCreateError::EFCreateError(const std::string& path, int error)
+    : std::runtime_error(Quoted("Cannot create file", path, error)) {}
+
+EFOpenError::EFOpenError(const std::string& path, int error)
+    : std::runtime_error(Quoted("Cannot open file", path, error)) {}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<std::int64_t> FileLength(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(std::move(current));
+            current.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty())
+        lines.push_back(std::move(current));
+    return lines;
+}
+
+std::vector<std::string> ReadTextLines(const std::string& path) {
+    FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        throw EFOpenError(path, errno);
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0)
+        throw EFOpenError(path, errno);
+    if (S_ISDIR(st.st_mode))
+        throw EFOpenError(path, EISDIR);
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EFOpenError(path, errno);
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return SplitLines(text);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    std::string temp = path + ".XXXXXX";
+    FdCloser file{::mkstemp(temp.data())};
+    if (file.fd < 0)
+        throw EFCreateError(path, errno);
+    // Keep the permissions an ordinary new file would get (mkstemp makes it 0600).
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat old {};
+    mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~mask);
+    ::fchmod(file.fd, mode);
+    if (!WriteAll(file.fd, bytes.data(), bytes.size()) || ::fsync(file.fd) != 0 ||
+        ::rename(temp.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        ::unlink(temp.c_str());
+        throw EFCreateError(path, error);
+    }
+}
+
+std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const auto& line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+std::string ExecutableFolder() {
+    std::error_code error;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return "./";
+    std::string folder = exe.parent_path().string();
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+std::string TempPath() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
+        std::string folder = runtime;
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        if (IsPrivateFolder(folder))
+            return folder + "/";
+    }
+    std::string folder = "/tmp/vornel-" + std::to_string(::getuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::runtime_error("Cannot create the temporary folder \"" + folder + "\". " +
+                                 SystemErrorText(errno));
+    if (!IsPrivateFolder(folder))
+        throw std::runtime_error("The temporary folder \"" + folder +
+                                 "\" is not private to this user; remove it and try again");
+    return folder + "/";
+}
+
+} // namespace vornel::platform

@@ -1,0 +1,52 @@
+#pragma once
+// Files and folders as the program uses them: the errors it shows, presence and length tests,
+// whole text files read as lines and written in one piece, and the program's folders.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vornel::platform {
+
+// 'Cannot create file "%s". %s' with the path and the system's text for errno.
+class EFCreateError : public std::runtime_error {
+  public:
+    EFCreateError(const std::string& path, int error);
+};
+
+// 'Cannot open file "%s". %s' with the path and the system's text for errno.
+class EFOpenError : public std::runtime_error {
+  public:
+    EFOpenError(const std::string& path, int error);
+};
+
+// True only for an existing regular file (a folder never counts).
+bool FileExists(const std::string& path);
+
+// Length in bytes of an existing regular file.
+std::optional<std::int64_t> FileLength(const std::string& path);
+
+// Splits text into lines at CR LF, LF or a lone CR; a final line break gives no extra line.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// Reads a whole file as lines (SplitLines). Throws EFOpenError when it cannot be read.
+std::vector<std::string> ReadTextLines(const std::string& path);
+
+// Writes the bytes to a temporary file beside `path` and renames it over `path`, so a failed
+// write never leaves a truncated file. Throws EFCreateError naming `path`.
+void WriteFileAtomically(const std::string& path, const std::string& bytes);
+
+// Joins lines with CR LF after every line (an empty list gives no bytes).
+std::string JoinLinesCrLf(const std::vector<std::string>& lines);
+
+// The running executable's folder, with a trailing "/".
+std::string ExecutableFolder();
+
+// The program's private temporary folder, with a trailing "/": $XDG_RUNTIME_DIR when it is the
+// user's own and mode 0700, else /tmp/vornel-<uid>/ created 0700 and checked (owner, mode, not a
+// link). Throws std::runtime_error when no safe folder can be had.
+std::string TempPath();
+
+} // namespace vornel::platform
