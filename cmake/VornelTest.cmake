@@ -1,10 +1,17 @@
-# vornel_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# vornel_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [QT])
 # One GoogleTest executable; its cases are discovered when CTest runs, so a sanitizer build
-# never runs test binaries at build time.
+# never runs test binaries at build time. QT: the test main creates a QApplication first
+# (tests/support/QtTestMain.cpp), for tests of widgets.
 function(vornel_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(T_QT)
+    add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/QtTestMain.cpp)
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} Qt6::Widgets GTest::gtest GTest::gmock)
+  else()
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  endif()
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;VORNEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VORNEL_BUILD_DIR=${PROJECT_BINARY_DIR}")
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
