@@ -1,0 +1,155 @@
+#include "package/EntryPath.h"
+#include "package/Inflater.h"
+#include "package/PackageFile.h"
+#include "package/u_Package.h"
+
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vornel::package {
+
+namespace {
+
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Inflates `size` bytes from `source` into the open `output`, one chunk at a time, reporting
+// after each chunk. Returns the output file's length, or kCancelled.
+std::int32_t CopyEntry(int output, const std::string& displayPath, int source, std::int32_t size,
+                       const TPackageProgressEvent& onProgress) {
+    bool cancel = false;
+    Inflater inflater(source);
+    std::vector<unsigned char> chunk(static_cast<size_t>(std::min(size, kChunkSize)));
+    std::int32_t remaining = size;
+    std::int32_t written = 0;
+    do {
+        const auto wanted = static_cast<size_t>(std::min(remaining, kChunkSize));
+        const size_t produced = inflater.Produce(chunk.data(), wanted);
+        if (produced == 0 && wanted > 0)
+            break; // the stream or the package ended early: the length check catches it
+        // After a failed write (a full disk) the copy ends; the length then falls short.
+        if (!WriteAll(output, chunk.data(), produced))
+            break;
+        remaining -= static_cast<std::int32_t>(produced);
+        written += static_cast<std::int32_t>(produced);
+        if (onProgress)
+            onProgress(displayPath, written, size, -1, nullptr, cancel);
+        if (cancel)
+            return kCancelled;
+    } while (remaining > 0);
+
+    struct stat st {};
+    if (::fstat(output, &st) != 0)
+        return written;
+    return static_cast<std::int32_t>(st.st_size);
+}
+
+// Read-only is the one stored attribute with a meaning here.
+void ApplyAttributes(int output, std::uint32_t attributes) {
+    struct stat st {};
+    if ((attributes & kAttrReadOnly) != 0 && ::fstat(output, &st) == 0)
+        ::fchmod(output, st.st_mode & 07555); // failures are ignored, as on every platform
+}
+
+// The destination as a path on disk, and the form paths are reported in (no doubled "/").
+std::string DestinationRoot(const std::string& destDir) {
+    std::string root = NativePath(destDir);
+    if (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    return root;
+}
+
+std::string DisplayPath(const std::string& root, const std::string& name) {
+    return root + "/" + NativePath(name);
+}
+
+} // namespace
+
+std::int32_t TFDPackage::ExtractStream(const std::string& FileName, int Source, std::int32_t Size) {
+    if (Size < 0)
+        return kBadEntry;
+    const std::string path = NativePath(FileName);
+    OutputFile output(CreateOutputAt(path));
+    return CopyEntry(output.Descriptor(), path, Source, Size, OnProgress);
+}
+
+std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::string& DestDir) {
+    if (!platform::FileExists(PackageFile))
+        return kMissingFile;
+    TPackedFileInfoArr entries;
+    TPackageHeader header;
+    const std::int32_t listed = ReadFileList(PackageFile, entries, header);
+    if (listed < 0)
+        return listed;
+    std::vector<std::vector<std::string>> levels;
+    levels.reserve(entries.size());
+    for (const TPackedFileInfo& entry : entries) {
+        auto entryLevels = EntryLevels(entry.FileName);
+        if (!entryLevels)
+            return kBadName;
+        levels.push_back(std::move(*entryLevels));
+    }
+    const std::string root = DestinationRoot(DestDir);
+    if (FreeSpace(root) < header.TotalFileSize)
+        return kNoSpace;
+
+    const package::PackageFile file(PackageFile);
+    bool cancel = false;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TPackedFileInfo& entry = entries[i];
+        if (OnProgress)
+            OnProgress(entry.FileName, 0, entry.FileSize, static_cast<std::int32_t>(i), &header, cancel);
+        if (cancel)
+            return kCancelled;
+        if (::lseek(file.Descriptor(), static_cast<off_t>(entry.DataPos), SEEK_SET) < 0)
+            return kBadEntry;
+        const std::string path = DisplayPath(root, entry.FileName);
+        OutputFile output(CreateOutputBelow(root, levels[i], path));
+        const std::int32_t copied =
+            CopyEntry(output.Descriptor(), path, file.Descriptor(), entry.FileSize, OnProgress);
+        if (copied < 0)
+            return copied;
+        if (copied != entry.FileSize)
+            return kSizeMismatch;
+        ApplyAttributes(output.Descriptor(), entry.Attributes);
+    }
+    return header.FileCount;
+}
+
+std::int32_t TFDPackage::ExtractFile(const std::string& PackageFile, const std::string& DestDir,
+                                     TPackedFileInfo Entry) {
+    if (!platform::FileExists(PackageFile))
+        return kMissingFile;
+    if (Entry.FileSize < 0 || Entry.PackedSize < 0)
+        return kBadEntry;
+    const auto levels = EntryLevels(Entry.FileName);
+    if (!levels)
+        return kBadName;
+    const package::PackageFile file(PackageFile);
+    if (Entry.DataPos < 0 || Entry.DataPos > file.Length() ||
+        ::lseek(file.Descriptor(), static_cast<off_t>(Entry.DataPos), SEEK_SET) < 0)
+        return kMissingFile;
+    const std::string root = DestinationRoot(DestDir);
+    const std::string path = DisplayPath(root, Entry.FileName);
+    OutputFile output(CreateOutputBelow(root, *levels, path));
+    const std::int32_t copied =
+        CopyEntry(output.Descriptor(), path, file.Descriptor(), Entry.FileSize, OnProgress);
+    ApplyAttributes(output.Descriptor(), Entry.Attributes); // after a cancel too
+    return copied;
+}
+
+} // namespace vornel::package

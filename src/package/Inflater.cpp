@@ -1,0 +1,53 @@
+#include "package/Inflater.h"
+
+#include "package/u_Package.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace vornel::package {
+
+Inflater::Inflater(int source) : source_(source), input_(kInputBlockSize) {
+    if (::inflateInit(&stream_) != Z_OK)
+        throw EDecompressionError();
+}
+
+Inflater::~Inflater() {
+    ::inflateEnd(&stream_);
+}
+
+bool Inflater::Refill() {
+    for (;;) {
+        ssize_t n = ::read(source_, input_.data(), input_.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A read error ends the input like the end of the file: the copy comes out short
+            // and the caller sees the length differ.
+            inputEnded_ = true;
+            return false;
+        }
+        stream_.next_in = input_.data();
+        stream_.avail_in = static_cast<uInt>(n);
+        return true;
+    }
+}
+
+std::size_t Inflater::Produce(unsigned char* out, std::size_t size) {
+    stream_.next_out = out;
+    stream_.avail_out = static_cast<uInt>(size);
+    while (stream_.avail_out > 0 && !streamEnded_) {
+        if (stream_.avail_in == 0 && (inputEnded_ || !Refill()))
+            break;
+        const int rc = ::inflate(&stream_, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END)
+            streamEnded_ = true;
+        else if (rc == Z_BUF_ERROR && stream_.avail_in > 0)
+            break; // no progress is possible with the input at hand
+        else if (rc != Z_OK && rc != Z_BUF_ERROR)
+            throw ECompressionError();
+    }
+    return size - stream_.avail_out;
+}
+
+} // namespace vornel::package

@@ -1,0 +1,33 @@
+#pragma once
+// A zlib-format inflater that reads its input from a descriptor in blocks as it needs it.
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+#include <zlib.h>
+
+namespace vornel::package {
+
+class Inflater {
+  public:
+    // Throws EDecompressionError when zlib cannot start.
+    explicit Inflater(int source);
+    ~Inflater();
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    // Fills up to `size` bytes and returns how many it produced: fewer only at the end of the
+    // stream or of the input. Throws ECompressionError on damaged data.
+    std::size_t Produce(unsigned char* out, std::size_t size);
+
+  private:
+    bool Refill();
+
+    int source_;
+    z_stream stream_{};
+    std::vector<unsigned char> input_;
+    bool inputEnded_ = false;
+    bool streamEnded_ = false;
+};
+
+} // namespace vornel::package

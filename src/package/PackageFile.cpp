@@ -1,0 +1,57 @@
+#include "package/PackageFile.h"
+
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornel::package {
+
+PackageFile::PackageFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0)
+        throw platform::EFOpenError(path, errno);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        int error = errno;
+        ::close(fd_);
+        throw platform::EFOpenError(path, error);
+    }
+    length_ = static_cast<std::int64_t>(st.st_size);
+}
+
+PackageFile::~PackageFile() {
+    ::close(fd_);
+}
+
+bool PackageFile::ReadAt(std::int64_t offset, void* data, std::size_t size) const {
+    auto* out = static_cast<unsigned char*>(data);
+    while (size > 0) {
+        ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        out += n;
+        offset += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::int32_t LoadInt32(const unsigned char* bytes) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | bytes[i];
+    return static_cast<std::int32_t>(value);
+}
+
+std::int64_t LoadInt64(const unsigned char* bytes) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | bytes[i];
+    return static_cast<std::int64_t>(value);
+}
+
+} // namespace vornel::package

@@ -1,0 +1,31 @@
+#pragma once
+// The package file opened for reading, and the little-endian fields of its records.
+
+#include <cstdint>
+#include <string>
+
+namespace vornel::package {
+
+// An open package file, closed on every way out. Throws platform::EFOpenError when it cannot be
+// opened.
+class PackageFile {
+  public:
+    explicit PackageFile(const std::string& path);
+    ~PackageFile();
+    PackageFile(const PackageFile&) = delete;
+    PackageFile& operator=(const PackageFile&) = delete;
+
+    int Descriptor() const { return fd_; }
+    std::int64_t Length() const { return length_; }
+    // Reads exactly `size` bytes at `offset`; false on a short read or an error.
+    bool ReadAt(std::int64_t offset, void* data, std::size_t size) const;
+
+  private:
+    int fd_;
+    std::int64_t length_;
+};
+
+std::int32_t LoadInt32(const unsigned char* bytes);
+std::int64_t LoadInt64(const unsigned char* bytes);
+
+} // namespace vornel::package
