@@ -1,0 +1,35 @@
+#pragma once
+// The list file isolist: the user's custom boot items, one "title|image path" line each.
+// The dialog and the build read it by the same rule.
+
+#include <string>
+#include <vector>
+
+namespace vornel::bootitems {
+
+// One custom boot item.
+struct TISOFileInfo {
+    std::string Title;     // the boot menu title
+    std::string ImagePath; // the image file's full path
+};
+
+// The list file's path in the data folder (which ends in "/").
+std::string IsoListPath(const std::string& dataFolder);
+
+// Splits one line at its first "|": the title before it, the path after it (further "|"
+// included). A line without "|" is all path, with an empty title.
+TISOFileInfo SplitIsoLine(const std::string& line);
+
+// The line that SplitIsoLine reads back: title, "|", path.
+std::string JoinIsoLine(const TISOFileInfo& item);
+
+// Reads the list file: one item per line (CR LF, LF or CR; a final line break adds no line),
+// empty lines included, in file order. Throws platform::EFOpenError when it cannot be read.
+std::vector<TISOFileInfo> ReadIsoList(const std::string& path);
+
+// Writes the whole list with CR LF after every line (an empty list gives an empty file). The
+// old file is replaced only once the new one is complete; throws platform::EFCreateError and
+// leaves the old file as it was when it cannot be written.
+void WriteIsoList(const std::string& path, const std::vector<TISOFileInfo>& items);
+
+} // namespace vornel::bootitems

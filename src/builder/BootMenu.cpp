@@ -1,0 +1,58 @@
+#include "builder/BootMenu.h"
+
+#include "platform/Files.h"
+
+namespace vornel::builder {
+
+namespace {
+
+std::string WithTrailingSlash(std::string folder) {
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+void AppendItemBlock(std::vector<std::string>& lines, size_t number, const bootitems::TISOFileInfo& item) {
+    // The titles are UTF-8 already (the whole program keeps its text in UTF-8), so the lines go
+    // out as they are; the boot loader reads its menu as UTF-8.
+    const std::string image = "map --mem (ud)/boot/customISO_" + std::to_string(number);
+    const std::string extension = ImageExtension(item.ImagePath);
+    lines.emplace_back();
+    lines.push_back("title " + item.Title);
+    if (extension == ".img") {
+        lines.push_back(image + ".img (fd0)");
+        lines.emplace_back("map --hook");
+        lines.emplace_back("rootnoverify (fd0)");
+        lines.emplace_back("chainloader +1");
+    } else if (extension == ".iso") {
+        lines.push_back(image + ".iso (0xFF)");
+        lines.emplace_back("map --hook");
+        lines.emplace_back("chainloader (0xFF)");
+    }
+}
+
+} // namespace
+
+std::string ImageExtension(const std::string& imagePath) {
+    size_t dot = imagePath.rfind('.');
+    if (dot == std::string::npos)
+        return {};
+    size_t separator = imagePath.find_last_of("/\\");
+    if (separator != std::string::npos && separator > dot)
+        return {};
+    std::string extension = imagePath.substr(dot);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+void WriteBootMenu(const std::string& workFolder, const std::vector<bootitems::TISOFileInfo>& items) {
+    const std::string folder = WithTrailingSlash(workFolder);
+    std::vector<std::string> lines = platform::ReadTextLines(folder + "defMenu.txt");
+    for (size_t n = 0; n < items.size(); ++n)
+        AppendItemBlock(lines, n, items[n]);
+    platform::WriteFileAtomically(folder + "menu.lst", platform::JoinLinesCrLf(lines));
+}
+
+} // namespace vornel::builder

@@ -1,0 +1,22 @@
+#pragma once
+// The boot menu menu.lst: the fixed head defMenu.txt followed by one entry per custom boot item.
+
+#include "bootitems/IsoList.h"
+
+#include <string>
+#include <vector>
+
+namespace vornel::builder {
+
+// The image's extension: the text from its last "." after its last "/" or "\", with A-Z
+// lower-cased (other letters stay as they are); empty when there is none.
+std::string ImageExtension(const std::string& imagePath);
+
+// Writes workFolder + "menu.lst": every line of workFolder + "defMenu.txt" unchanged (any line
+// ending), then for item n an empty line, "title " + Title and, for ".img" and ".iso" images,
+// the lines that map boot/customISO_<n><ext> from the stick. Every line ends in CR LF.
+// Throws platform::EFOpenError when defMenu.txt cannot be read (menu.lst is then not written)
+// and platform::EFCreateError when menu.lst cannot be written.
+void WriteBootMenu(const std::string& workFolder, const std::vector<bootitems::TISOFileInfo>& items);
+
+} // namespace vornel::builder

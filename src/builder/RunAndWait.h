@@ -1,0 +1,19 @@
+#pragma once
+// Runs one command line of the disk tool and returns when it has ended, keeping the window alive.
+
+#include "platform/Process.h"
+
+#include <functional>
+#include <string>
+
+namespace vornel::builder {
+
+// Splits `commandLine` by the Windows command-line rules (platform::SplitCommandLine) and starts
+// the program with no shell and no terminal. While it runs, waits in slices of 100 ms and calls
+// `processEvents` after each slice and once more after the end, so the caller's window stays
+// serviced. A program that cannot be started returns at once, without calling `processEvents`.
+// Shows nothing; the outcome tells whether the program started and how it ended.
+platform::ProcessOutcome RunAndWait(const std::string& commandLine,
+                                    const std::function<void()>& processEvents);
+
+} // namespace vornel::builder
