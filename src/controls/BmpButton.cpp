@@ -6,8 +6,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace vornel::controls {
 
@@ -29,6 +27,22 @@ QImage Silhouette(const QImage& picture, QRgb reference, const QColor& colour) {
                 out[x] = paint;
     }
     return result;
+}
+
+void DrawDottedFocusRect(QImage& face, const QRect& frame) {
+    // Every other pixel of the outline is inverted, so the dots show on any picture.
+    auto invert = [&face](int x, int y) {
+        if (face.rect().contains(x, y))
+            face.setPixel(x, y, face.pixel(x, y) ^ RGB_MASK);
+    };
+    for (int x = frame.left(); x <= frame.right(); x += 2) {
+        invert(x, frame.top());
+        invert(x, frame.bottom());
+    }
+    for (int y = frame.top() + 2; y < frame.bottom(); y += 2) {
+        invert(frame.left(), y);
+        invert(frame.right(), y);
+    }
 }
 
 } // namespace
@@ -144,7 +158,7 @@ void TBmpButton::DrawParentBackground(QPainter& painter) {
     parent->render(&painter, under.topLeft() - pos(), QRegion(under), QWidget::DrawWindowBackground);
 }
 
-void TBmpButton::DrawCaption(QPainter& painter) {
+void TBmpButton::DrawCaption(QPainter& painter, QRect& focusFrame) {
     if (caption_.empty())
         return;
     const QString text = QString::fromStdString(caption_);
@@ -164,13 +178,8 @@ void TBmpButton::DrawCaption(QPainter& painter) {
         painter.setPen(fontColor_);
         painter.drawText(box, flags, text);
     }
-    if (hasFocus() && showFocus_) {
-        QStyleOptionFocusRect option;
-        option.initFrom(this);
-        option.rect = box.adjusted(-2, -2, 2, 2);
-        option.backgroundColor = palette().color(QPalette::Window);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-    }
+    if (hasFocus() && showFocus_)
+        focusFrame = box.adjusted(-2, -2, 2, 2);
 }
 
 QImage TBmpButton::ComposeFace() {
@@ -179,14 +188,18 @@ QImage TBmpButton::ComposeFace() {
     face.fill(palette().color(QPalette::Window));
     QPainter painter(&face);
     DrawParentBackground(painter);
-    const bool drawPicture = bitmaps_.Has(Face::Up) ||
-                             (state_ == ButtonState::Disabled && bitmaps_.Has(Face::Disabled));
+    const bool drawPicture =
+        bitmaps_.Has(Face::Up) || (state_ == ButtonState::Disabled && bitmaps_.Has(Face::Disabled));
     if (drawPicture) {
         QImage generated;
         if (const QImage* picture = ChooseFace(generated); picture && !picture->isNull())
             painter.drawImage(rect(), WithoutColour(*picture, bitmaps_.TransparentColor()));
     }
-    DrawCaption(painter);
+    QRect focusFrame;
+    DrawCaption(painter, focusFrame);
+    painter.end();
+    if (!focusFrame.isNull())
+        DrawDottedFocusRect(face, focusFrame);
     return face;
 }
 

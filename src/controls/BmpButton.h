@@ -66,7 +66,8 @@ class TBmpButton : public QWidget {
     void DrawParentBackground(QPainter& painter);
     const QImage* ChooseFace(QImage& generated) const;
     QImage EtchedCopyOfUp() const;
-    void DrawCaption(QPainter& painter);
+    // Draws the caption; `focusFrame` receives the focus rectangle to draw, or stays null.
+    void DrawCaption(QPainter& painter, QRect& focusFrame);
 
     TButtonBitmaps bitmaps_;
     std::string caption_;
