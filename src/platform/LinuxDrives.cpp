@@ -1,0 +1,166 @@
+// The drive queries and the letter resolution over sysfs, udev data and image drives.
+
+#include "platform/Drives.h"
+#include "platform/Files.h"
+#include "platform/LinuxDrivesLabel.h"
+#include "platform/LinuxDrivesSysfs.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace vornel::platform {
+
+namespace {
+
+constexpr std::int64_t kSectorBytes = 512;
+
+std::string BlockFolder(const LinuxDriveSources& sources, const LetteredDisk& disk) {
+    return sources.sysfsRoot + "/block/" + disk.blockName;
+}
+
+// The value of "E:KEY=" in a udev database file.
+std::optional<std::string> UdevProperty(const std::string& file, const std::string& key) {
+    std::optional<std::string> text = ReadTrimmedFile(file);
+    if (!text)
+        return std::nullopt;
+    const std::string prefix = "E:" + key + "=";
+    for (const std::string& line : SplitLines(*text)) {
+        if (line.starts_with(prefix))
+            return line.substr(prefix.size());
+    }
+    return std::nullopt;
+}
+
+std::optional<DeviceIdentity> BlockDiskIdentity(const LinuxDriveSources& sources, const LetteredDisk& disk) {
+    const std::string folder = BlockFolder(sources, disk);
+    if (std::optional<std::string> device = ReadTrimmedFile(folder + "/dev")) {
+        const std::string udevFile = sources.udevDataRoot + "/b" + *device;
+        std::optional<std::string> vendor = UdevProperty(udevFile, "ID_VENDOR");
+        std::optional<std::string> model = UdevProperty(udevFile, "ID_MODEL");
+        if (vendor || model)
+            return DeviceIdentity{vendor.value_or(""), model.value_or("")};
+    }
+    std::optional<std::string> vendor = ReadTrimmedFile(folder + "/device/vendor");
+    std::optional<std::string> model = ReadTrimmedFile(folder + "/device/model");
+    if (!model)
+        model = ReadTrimmedFile(folder + "/device/name"); // an MMC or SD card names itself here
+    if (!vendor && !model)
+        return std::nullopt;
+    return DeviceIdentity{vendor.value_or(""), model.value_or("")};
+}
+
+std::optional<std::int64_t> BlockDiskBytes(const LinuxDriveSources& sources, const LetteredDisk& disk) {
+    std::optional<std::string> text = ReadTrimmedFile(BlockFolder(sources, disk) + "/size");
+    if (!text || text->empty() || text->size() > 18)
+        return std::nullopt;
+    std::int64_t sectors = 0;
+    for (char digit : *text) {
+        if (digit < '0' || digit > '9')
+            return std::nullopt;
+        sectors = sectors * 10 + (digit - '0');
+    }
+    if (sectors == 0 || sectors > INT64_MAX / kSectorBytes)
+        return std::nullopt; // no medium, or nonsense
+    return sectors * kSectorBytes;
+}
+
+class LinuxDriveQueries final : public DriveQueries {
+  public:
+    explicit LinuxDriveQueries(LinuxDriveSources sources) : sources_(std::move(sources)) {}
+
+    std::uint32_t LogicalDrives() override {
+        map_ = ReadDriveLetterMap(sources_);
+        return map_.LettersInUse();
+    }
+
+    // Read afresh: this is the question that decides whether a disk may be written.
+    bool IsRemovable(char letter) override {
+        map_ = ReadDriveLetterMap(sources_);
+        return RemovableDisk(letter) != nullptr;
+    }
+
+    std::optional<std::string> VolumeLabel(char letter) override {
+        const LetteredDisk* disk = RemovableDisk(letter);
+        if (!disk)
+            return std::nullopt;
+        return ProbeVolumeLabel(disk->path);
+    }
+
+    std::optional<std::int64_t> TotalBytes(char letter) override {
+        const LetteredDisk* disk = RemovableDisk(letter);
+        if (!disk)
+            return std::nullopt;
+        if (disk->isImageFile) {
+            std::optional<std::int64_t> length = FileLength(disk->path);
+            if (!length || *length == 0)
+                return std::nullopt;
+            return length;
+        }
+        return BlockDiskBytes(sources_, *disk);
+    }
+
+    std::optional<DeviceIdentity> Identity(char letter) override {
+        const LetteredDisk* disk = RemovableDisk(letter);
+        if (!disk)
+            return std::nullopt;
+        if (disk->isImageFile)
+            return DeviceIdentity{"Vornel", "Virtual Disk"};
+        return BlockDiskIdentity(sources_, *disk);
+    }
+
+  private:
+    // Within one scan the letters come from the map read by LogicalDrives or IsRemovable.
+    const LetteredDisk* RemovableDisk(char letter) const {
+        const LetteredDisk* disk = map_.Find(letter);
+        return disk && disk->removable ? disk : nullptr;
+    }
+
+    LinuxDriveSources sources_;
+    DriveLetterMap map_;
+};
+
+char UpperLetter(char letter) {
+    return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+} // namespace
+
+LinuxDriveSources SystemDriveSources() {
+    LinuxDriveSources sources;
+    if (const char* images = std::getenv("VORNEL_DRIVES"))
+        sources.imageDrives = images;
+    return sources;
+}
+
+std::unique_ptr<DriveQueries> CreateLinuxDriveQueries(const LinuxDriveSources& sources) {
+    return std::make_unique<LinuxDriveQueries>(sources);
+}
+
+std::optional<DriveTarget> ResolveRemovableDrive(char letter, const LinuxDriveSources& sources,
+                                                 std::string& error) {
+    const char upper = UpperLetter(letter);
+    if (upper < 'A' || upper > 'Z') {
+        error = "\"" + std::string(1, letter) + "\" is not a drive letter.";
+        return std::nullopt;
+    }
+    const std::string name = std::string(1, upper) + ":";
+    DriveLetterMap map = ReadDriveLetterMap(sources);
+    const LetteredDisk* disk = map.Find(upper);
+    if (!disk) {
+        error = "There is no drive " + name + ".";
+        return std::nullopt;
+    }
+    if (!disk->removable) {
+        error = "Drive " + name + " (" + disk->path + ") is not a removable drive.";
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::stat(disk->path.c_str(), &st) != 0) {
+        error = "Drive " + name + ": " + disk->path + " does not exist.";
+        return std::nullopt;
+    }
+    return DriveTarget{upper, disk->path, disk->isImageFile};
+}
+
+} // namespace vornel::platform

@@ -1,0 +1,48 @@
+#pragma once
+// Which disk each drive letter stands for on Linux, read from sysfs and the image drive list.
+//
+// Letters follow the kernel's names, so a letter stays with its device while it is plugged in:
+//   /dev/sdX     -> X (sda to sdz; sdaa and later get no letter)
+//   /dev/mmcblkN -> 'Z' - N (mmcblk0 is Z:, mmcblk1 is Y:, ... up to mmcblk25), unless some sd
+//                   disk that is present holds that letter
+//   an image file named in VORNEL_DRIVES -> its letter, hiding any disk that would have it
+// Pulling a device never changes the letter of another one.
+
+#include "platform/Drives.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vornel::platform {
+
+struct LetteredDisk {
+    char letter = 0;
+    std::string path; // the device node or the image file
+    bool isImageFile = false;
+    bool removable = false;
+    std::string blockName; // the disk's name under /sys/block; empty for an image file
+};
+
+class DriveLetterMap {
+  public:
+    // nullptr when nothing holds the letter; lower case is accepted.
+    const LetteredDisk* Find(char letter) const;
+    std::uint32_t LettersInUse() const;
+    void Set(LetteredDisk disk);
+
+  private:
+    std::array<std::optional<LetteredDisk>, 26> byLetter_;
+};
+
+// The letter a disk's kernel name gives it, before any image file or sd disk takes it.
+std::optional<char> NaturalLetter(std::string_view blockName);
+
+// Reads /sys/block and the image drive list now. Problems of the image list go to stderr once.
+DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources);
+
+// A small sysfs or udev file's text with surrounding white space removed.
+std::optional<std::string> ReadTrimmedFile(const std::string& path);
+
+} // namespace vornel::platform
