@@ -2,6 +2,7 @@
 // The wait picture: an animated GIF shown while the program is busy. The frames are timed by a
 // thread of the player's own and painted on the user interface thread.
 
+#include <QImage>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -22,6 +23,10 @@ class WaitPicture : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // The window pixels that lie under the picture now: the parent's own painting and the
+    // siblings stacked below this widget.
+    QImage CaptureBackground(QSize size) const;
+
     struct State;
     std::unique_ptr<State> state_;
 };
