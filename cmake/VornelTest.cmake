@@ -12,9 +12,13 @@ function(vornel_add_test)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   endif()
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;VORNEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VORNEL_BUILD_DIR=${PROJECT_BINARY_DIR}")
+  # The environment goes through env(1): gtest_discover_tests splits a list-valued ENVIRONMENT
+  # property into separate properties, which kept all but the first variable out.
+  set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;VORNEL_SOURCE_DIR=${PROJECT_SOURCE_DIR};VORNEL_BUILD_DIR=${PROJECT_BINARY_DIR}")
+  set(props)
   if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
+    list(APPEND props PROPERTIES LABELS "${T_LABELS}")
   endif()
-  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${props})
 endfunction()
