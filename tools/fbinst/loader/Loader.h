@@ -18,6 +18,12 @@ std::span<const std::uint8_t> CoreImage();
 // Where, inside the boot area's file system, the loader reads its config ("/"-separated).
 extern const char* const kConfigPath;
 
+// Files the loader reads from the boot area besides its config ("/"-separated, no leading "/"):
+// the Unicode font that shows the Chinese titles, and memdisk, which boots ISO and floppy
+// images from memory. The package carries them under these names.
+extern const char* const kFontPath;
+extern const char* const kMemdiskPath;
+
 // The loader's config for the stick's start menu (fb.cfg) and boot menu (menu.lst), both given
 // as lines; either may be empty.
 std::string TranslateMenus(const std::vector<std::string>& fbCfgLines,

@@ -1,0 +1,154 @@
+// The loader's config made from the menus: what GRUB is told to do, that GRUB can parse it, and
+// that no title can break out of its quotes.
+
+#include "fbinst/loader/Shell.h"
+#include "loader/GrubText.h"
+#include "loader/Loader.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace vornel::fbinst::loader {
+namespace {
+
+using test::RunShell;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::vector<std::string> kMakeFbCfg = {"default 0", "timeout 0", "menu F1 grldr grldr"};
+
+// GRUB's own parser, run on the config.
+void ExpectGrubParses(const std::string& config) {
+    const auto path =
+        std::filesystem::temp_directory_path() / ("loader-" + std::to_string(getpid()) + ".cfg");
+    std::ofstream(path, std::ios::binary) << config;
+    const auto [output, ok] = RunShell("grub-script-check " + path.string() + " 2>&1");
+    std::filesystem::remove(path);
+    EXPECT_TRUE(ok) << output << "\n" << config;
+}
+
+TEST(TranslateMenusTest, TheMakeOperationsMenusBecomeTheMenuOnScreen) {
+    const std::string config = TranslateMenus(kMakeFbCfg, {
+                                                              "timeout 10",
+                                                              "default 1",
+                                                              "title 从本机硬盘启动",
+                                                              "rootnoverify (hd1)",
+                                                              "chainloader +1",
+                                                              "",
+                                                              "title 我的 PE",
+                                                              "map --mem (ud)/boot/customISO_0.iso (0xFF)",
+                                                              "map --hook",
+                                                              "chainloader (0xFF)",
+                                                              "",
+                                                              "title 软盘",
+                                                              "map --mem (ud)/boot/customISO_1.img (fd0)",
+                                                              "map --hook",
+                                                              "rootnoverify (fd0)",
+                                                              "chainloader +1",
+                                                          });
+    // Time-out 0 on the grldr item: menu.lst is the menu itself, not a sub-menu.
+    EXPECT_THAT(config, Not(HasSubstr("submenu")));
+    EXPECT_THAT(config, HasSubstr("set timeout=10\nset default=1\n"));
+    EXPECT_THAT(config,
+                HasSubstr("menuentry '从本机硬盘启动' {\n  set root=(hd1)\n  if chainloader +1; then\n"));
+    EXPECT_THAT(config, HasSubstr("menuentry '我的 PE' {\n  set root=\"$vornel_area\"\n"
+                                  "  if [ -f '/boot/customISO_0.iso' ]; then\n"
+                                  "    linux16 '/vornel/memdisk' iso raw\n"
+                                  "    initrd16 '/boot/customISO_0.iso'\n"));
+    EXPECT_THAT(config,
+                HasSubstr("linux16 '/vornel/memdisk' floppy\n    initrd16 '/boot/customISO_1.img'\n"));
+    EXPECT_THAT(config, HasSubstr("loadfont '/vornel/unicode.pf2'"));
+    EXPECT_THAT(config, HasSubstr("terminal_output gfxterm $vornel_serial"));
+    ExpectGrubParses(config);
+}
+
+TEST(TranslateMenusTest, AStartMenuThatWaitsOffersMenuLstAsASubMenu) {
+    const std::string config =
+        TranslateMenus({"timeout 5", "default 1", "menu F1 grldr \"菜单\"", "menu x boot/other.bin 其他"},
+                       {"timeout 3", "title 重启", "reboot"});
+    EXPECT_THAT(config, HasSubstr("set timeout=5\nset default=1\n"));
+    EXPECT_THAT(config, HasSubstr("submenu '菜单' --hotkey=f1 {\n  set timeout=3\n  menuentry '重启' {\n"
+                                  "    reboot\n  }\n}\n"));
+    EXPECT_THAT(
+        config,
+        HasSubstr("menuentry '其他' --hotkey=x {\n  echo '本启动盘的引导程序不能启动文件：boot/other.bin'"));
+    ExpectGrubParses(config);
+}
+
+TEST(TranslateMenusTest, OnlyTheGrldrItemChosenAtOnceFlattensTheMenu) {
+    // The default item (out of range counts as the first) decides.
+    EXPECT_THAT(TranslateMenus({"timeout 0", "default 7", "menu F1 grldr grldr"}, {"title a", "halt"}),
+                Not(HasSubstr("submenu")));
+    EXPECT_THAT(TranslateMenus({"timeout 0", "default 1", "menu F1 grldr grldr", "menu F2 x.bin x"},
+                               {"title a", "halt"}),
+                HasSubstr("submenu"));
+    EXPECT_THAT(TranslateMenus({"menu F1 grldr grldr"}, {"title a", "halt"}), HasSubstr("submenu"));
+    // Without a start menu, menu.lst is shown.
+    EXPECT_THAT(TranslateMenus({}, {"title a", "halt"}), HasSubstr("menuentry 'a' {\n  halt\n}"));
+}
+
+TEST(TranslateMenusTest, EntriesThatCannotBootExplainThemselvesAndKeepTheirPlace) {
+    const std::string config =
+        TranslateMenus(kMakeFbCfg, {"default 2", "title 空的", "title 其他", "kernel /vmlinuz 'x' $y; reboot",
+                                    "title c", "halt"});
+    EXPECT_THAT(config, HasSubstr("menuentry '空的' {\n  echo '这个菜单项没有启动命令，无法启动。'\n"
+                                  "  echo '按 Esc 键或等待 10 秒返回菜单。'\n  sleep --interruptible 10\n}"));
+    EXPECT_THAT(
+        config,
+        HasSubstr("menuentry '其他' {\n  echo '这个菜单项用到了本启动盘的引导程序不支持的命令，无法启动：'\n"
+                  "  echo '  kernel /vmlinuz '\\''x'\\'' $y; reboot'\n"));
+    // Three entries in their order, so "default 2" still means "c".
+    const auto first = config.find("menuentry '空的'");
+    const auto second = config.find("menuentry '其他'");
+    const auto third = config.find("menuentry 'c'");
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, third);
+    EXPECT_NE(third, std::string::npos);
+    ExpectGrubParses(config);
+}
+
+TEST(TranslateMenusTest, EmptyMenusStillGiveAMenuThatSaysSo) {
+    for (const std::string& config : {TranslateMenus({}, {}), TranslateMenus(kMakeFbCfg, {}),
+                                      TranslateMenus(kMakeFbCfg, {"timeout 3", "# only settings"})}) {
+        EXPECT_THAT(config, HasSubstr("menuentry '启动菜单是空的' {"));
+        ExpectGrubParses(config);
+    }
+}
+
+TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
+    const std::string hostile = "a' ; reboot ; echo '$(x) } { \" \\ #";
+    const std::string config = TranslateMenus(
+        kMakeFbCfg, {"title " + hostile, "halt", "title b", "map --mem (ud)/x';reboot;'.iso (0xff)",
+                     "map --hook", "chainloader (0xff)", "title c\r\x1b[2J\x7f", "reboot"});
+    EXPECT_THAT(config, HasSubstr("menuentry " + GrubQuote(hostile) + " {"));
+    EXPECT_THAT(config, HasSubstr("initrd16 '/x'\\'';reboot;'\\''.iso'"));
+    EXPECT_THAT(config, HasSubstr("menuentry 'c  [2J ' {"));
+    EXPECT_THAT(config, Not(HasSubstr("\r")));
+    ExpectGrubParses(config);
+}
+
+TEST(GrubTextTest, QuotedWordsReadBackExactly) {
+    // GRUB's single quotes follow the POSIX shell's rules, so the shell reads them back.
+    for (const std::string& text : {std::string("plain"), std::string(""), std::string("it's"),
+                                    std::string("''"), std::string("$HOME ${x} `id` \"q\" \\n ; & | > {}")}) {
+        const auto [output, ok] = RunShell("printf '%s' " + GrubQuote(text));
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(output, text);
+    }
+}
+
+TEST(GrubTextTest, MenuTextBecomesValidUtf8) {
+    EXPECT_EQ(MenuText("中文 PE"), "中文 PE");
+    EXPECT_EQ(MenuText("\xD6\xD0\xCE\xC4"), "中文"); // a GBK title from an old menu
+    EXPECT_EQ(MenuText("a\xFF"), "a\xEF\xBF\xBD");   // neither encoding: a replacement mark
+    EXPECT_EQ(MenuText("\xD6\xD0\xFF"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // not all GBK
+    EXPECT_EQ(MenuText("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // no surrogates
+    EXPECT_EQ(MenuText("a\tb\nc"), "a b c");
+}
+
+} // namespace
+} // namespace vornel::fbinst::loader

@@ -1,0 +1,17 @@
+#pragma once
+// Text as it goes into the loader's config: one safe GRUB word, and menu text made valid UTF-8.
+
+#include <string>
+#include <string_view>
+
+namespace vornel::fbinst::loader {
+
+// One GRUB word that the config's lexer reads back as exactly `text`: single quotes, inside
+// which nothing is special but the quote itself (closed, escaped, reopened).
+std::string GrubQuote(std::string_view text);
+
+// Menu text fit for the screen: valid UTF-8 stays; anything else is taken as GB18030 (a GBK
+// menu), and bytes that are neither become U+FFFD. Control characters become blanks.
+std::string MenuText(std::string_view raw);
+
+} // namespace vornel::fbinst::loader

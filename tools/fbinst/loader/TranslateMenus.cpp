@@ -1,0 +1,190 @@
+// The loader's config (a GRUB 2 script) from the stick's two menus.
+//
+// fb.cfg is the start menu; its grldr item stands for menu.lst, which this loader shows in
+// grldr's place (Debian carries no grldr to hand over to). When the start menu would boot that
+// item at once (time-out 0), menu.lst is the menu the user sees; otherwise it is a sub-menu.
+
+#include "loader/FbCfg.h"
+#include "loader/GrubText.h"
+#include "loader/Loader.h"
+#include "loader/MenuLst.h"
+#include "loader/MenuWords.h"
+
+#include <string_view>
+
+namespace vornel::fbinst::loader {
+namespace {
+
+constexpr std::string_view kBackToMenu = "按 Esc 键或等待 10 秒返回菜单。";
+constexpr std::string_view kWaitCommand = "sleep --interruptible 10";
+
+class ConfigWriter {
+  public:
+    void Line(std::string_view text) {
+        config_.append(static_cast<std::size_t>(depth_) * 2, ' ');
+        config_ += text;
+        config_ += '\n';
+    }
+    void Open(std::string_view text) {
+        Line(text);
+        ++depth_;
+    }
+    void Close(std::string_view text = "}") {
+        --depth_;
+        Line(text);
+    }
+    void Else() {
+        Close("else");
+        ++depth_;
+    }
+    void Echo(std::string_view text) { Line("echo " + GrubQuote(MenuText(text))); }
+    void WaitThenBack() {
+        Echo(kBackToMenu);
+        Line(kWaitCommand);
+    }
+    std::string Text() && { return std::move(config_); }
+
+  private:
+    std::string config_;
+    int depth_ = 0;
+};
+
+std::string BootAreaFile(const char* path) {
+    return GrubQuote(std::string("/") + path);
+}
+
+// An image file of the boot area, loaded into memory by memdisk, which boots it.
+void WriteMemdiskBoot(ConfigWriter& out, const std::string& image, std::string_view memdiskOptions) {
+    out.Line("set root=\"$vornel_area\"");
+    out.Open("if [ -f " + GrubQuote(image) + " ]; then");
+    out.Line("linux16 " + BootAreaFile(kMemdiskPath) + " " + std::string(memdiskOptions));
+    out.Line("initrd16 " + GrubQuote(image));
+    out.Else();
+    out.Echo("找不到镜像文件：" + image);
+    out.WaitThenBack();
+    out.Close("fi");
+}
+
+void WriteAction(ConfigWriter& out, const BootAction& action) {
+    if (const auto* iso = std::get_if<IsoInMemory>(&action)) {
+        WriteMemdiskBoot(out, iso->image, "iso raw");
+    } else if (const auto* floppy = std::get_if<FloppyInMemory>(&action)) {
+        WriteMemdiskBoot(out, floppy->image, "floppy");
+    } else if (const auto* local = std::get_if<LocalDisk>(&action)) {
+        // BIOS disk N is GRUB's (hdN) as well: the stick, booted, is hd0 for both.
+        const std::string disk = "(hd" + std::to_string(local->disk) + ")";
+        out.Line("set root=" + disk);
+        out.Open("if chainloader +1; then");
+        out.Line("boot");
+        out.Close("fi");
+        out.Echo("无法从磁盘 " + disk + " 启动：没有这个磁盘，或它没有引导代码。");
+        out.WaitThenBack();
+    } else if (std::holds_alternative<Reboot>(action)) {
+        out.Line("reboot");
+    } else if (std::holds_alternative<Halt>(action)) {
+        out.Line("halt");
+    } else if (std::holds_alternative<NoCommands>(action)) {
+        out.Echo("这个菜单项没有启动命令，无法启动。");
+        out.WaitThenBack();
+    } else if (const auto* unsupported = std::get_if<UnsupportedCommands>(&action)) {
+        out.Echo("这个菜单项用到了本启动盘的引导程序不支持的命令，无法启动：");
+        for (const std::string& line : unsupported->lines) {
+            out.Echo("  " + line);
+        }
+        out.WaitThenBack();
+    }
+}
+
+void WriteTimeoutAndDefault(ConfigWriter& out, std::optional<int> timeout, std::optional<int> defaultEntry) {
+    if (timeout) {
+        out.Line("set timeout=" + std::to_string(*timeout));
+    }
+    if (defaultEntry) {
+        out.Line("set default=" + std::to_string(*defaultEntry));
+    }
+}
+
+void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
+    WriteTimeoutAndDefault(out, menu.timeoutSeconds, menu.defaultEntry);
+    if (menu.entries.empty()) {
+        out.Open("menuentry " + GrubQuote("启动菜单是空的") + " {");
+        out.Echo("U 盘上的启动菜单 menu.lst 还没有任何菜单项。");
+        out.WaitThenBack();
+        out.Close();
+        return;
+    }
+    for (const MenuLstEntry& entry : menu.entries) {
+        out.Open("menuentry " + GrubQuote(MenuText(entry.title)) + " {");
+        WriteAction(out, entry.action);
+        out.Close();
+    }
+}
+
+// GRUB knows the function keys and single letters or digits as hot keys.
+std::string HotkeyOption(const std::string& key) {
+    const std::string lower = AsciiLower(key);
+    const bool functionKey = lower.size() >= 2 && lower.size() <= 3 && lower[0] == 'f' &&
+                             lower.find_first_not_of("0123456789", 1) == std::string::npos &&
+                             std::stoi(lower.substr(1)) >= 1 && std::stoi(lower.substr(1)) <= 12;
+    const bool letterOrDigit =
+        lower.size() == 1 && ((lower[0] >= 'a' && lower[0] <= 'z') || (lower[0] >= '0' && lower[0] <= '9'));
+    return functionKey || letterOrDigit ? " --hotkey=" + lower : "";
+}
+
+void WriteStartMenu(ConfigWriter& out, const FbCfg& start, const MenuLst& menu) {
+    WriteTimeoutAndDefault(out, start.timeoutSeconds, start.defaultItem);
+    for (const FbMenuItem& item : start.items) {
+        const std::string head = GrubQuote(MenuText(item.text)) + HotkeyOption(item.key) + " {";
+        if (IsGrldr(item.file)) {
+            out.Open("submenu " + head);
+            WriteMenuLst(out, menu);
+        } else {
+            out.Open("menuentry " + head);
+            out.Echo("本启动盘的引导程序不能启动文件：" + item.file);
+            out.WaitThenBack();
+        }
+        out.Close();
+    }
+}
+
+bool StartMenuBootsGrldrAtOnce(const FbCfg& start) {
+    if (start.timeoutSeconds != 0) {
+        return false;
+    }
+    const int chosen = start.defaultItem.value_or(0);
+    const auto index = static_cast<std::size_t>(chosen) < start.items.size() ? chosen : 0;
+    return IsGrldr(start.items[static_cast<std::size_t>(index)].file);
+}
+
+void WritePreamble(ConfigWriter& out) {
+    out.Line("# The stick's boot menu, made by the disk tool from fb.cfg and menu.lst whenever either");
+    out.Line("# changes: edit those instead.");
+    out.Open("if [ -z \"$vornel_area\" ]; then");
+    out.Line("set vornel_area=\"$root\"");
+    out.Line("export vornel_area");
+    out.Close("fi");
+    // The Chinese titles need the Unicode font on the graphical terminal; the serial line, when
+    // there is one, gets the menu too.
+    out.Open("if loadfont " + BootAreaFile(kFontPath) + "; then");
+    out.Line("set gfxmode=auto");
+    out.Line("terminal_output gfxterm $vornel_serial");
+    out.Close("fi");
+}
+
+} // namespace
+
+std::string TranslateMenus(const std::vector<std::string>& fbCfgLines,
+                           const std::vector<std::string>& menuLstLines) {
+    const FbCfg start = ParseFbCfg(fbCfgLines);
+    const MenuLst menu = ParseMenuLst(menuLstLines);
+    ConfigWriter out;
+    WritePreamble(out);
+    if (start.items.empty() || StartMenuBootsGrldrAtOnce(start)) {
+        WriteMenuLst(out, menu);
+    } else {
+        WriteStartMenu(out, start, menu);
+    }
+    return std::move(out).Text();
+}
+
+} // namespace vornel::fbinst::loader
