@@ -65,18 +65,26 @@ std::optional<std::int64_t> BlockDiskBytes(const LinuxDriveSources& sources, con
     return sectors * kSectorBytes;
 }
 
+// The image drive list as it is now; its problems go to stderr, each once.
+ImageDriveList CurrentImageDrives(const LinuxDriveSources& sources) {
+    ImageDriveList images = ReadImageDrives(sources.imageDrives);
+    ReportImageDriveProblems(images.problems);
+    return images;
+}
+
 class LinuxDriveQueries final : public DriveQueries {
   public:
     explicit LinuxDriveQueries(LinuxDriveSources sources) : sources_(std::move(sources)) {}
 
     std::uint32_t LogicalDrives() override {
-        map_ = ReadDriveLetterMap(sources_);
+        map_ = ReadDriveLetterMap(sources_, CurrentImageDrives(sources_));
         return map_.LettersInUse();
     }
 
-    // Read afresh: this is the question that decides whether a disk may be written.
+    // The letter is looked up afresh: this is the question that decides whether a disk may be
+    // written. The other queries use what the last LogicalDrives or IsRemovable found.
     bool IsRemovable(char letter) override {
-        map_ = ReadDriveLetterMap(sources_);
+        map_.Set(letter, FindLetteredDisk(sources_, CurrentImageDrives(sources_), letter));
         return RemovableDisk(letter) != nullptr;
     }
 
@@ -145,8 +153,7 @@ std::optional<DriveTarget> ResolveRemovableDrive(char letter, const LinuxDriveSo
         return std::nullopt;
     }
     const std::string name = std::string(1, upper) + ":";
-    DriveLetterMap map = ReadDriveLetterMap(sources);
-    const LetteredDisk* disk = map.Find(upper);
+    const std::optional<LetteredDisk> disk = FindLetteredDisk(sources, CurrentImageDrives(sources), upper);
     if (!disk) {
         error = "There is no drive " + name + ".";
         return std::nullopt;

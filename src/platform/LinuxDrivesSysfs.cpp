@@ -2,7 +2,6 @@
 
 #include "platform/ImageDrives.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -21,20 +20,6 @@ int LetterIndex(char letter) {
     if (letter >= 'A' && letter <= 'Z')
         return letter - 'A';
     return -1;
-}
-
-std::vector<std::string> ListBlockDisks(const std::string& blockFolder) {
-    std::vector<std::string> names;
-    DIR* folder = ::opendir(blockFolder.c_str());
-    if (!folder)
-        return names;
-    while (dirent* entry = ::readdir(folder)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    ::closedir(folder);
-    return names;
 }
 
 bool IsMmcDisk(std::string_view name) {
@@ -69,8 +54,8 @@ std::uint32_t DriveLetterMap::LettersInUse() const {
     return mask;
 }
 
-void DriveLetterMap::Set(LetteredDisk disk) {
-    int index = LetterIndex(disk.letter);
+void DriveLetterMap::Set(char letter, std::optional<LetteredDisk> disk) {
+    int index = LetterIndex(letter);
     if (index >= 0)
         byLetter_[index] = std::move(disk);
 }
@@ -96,63 +81,36 @@ std::optional<std::string> ReadTrimmedFile(const std::string& path) {
     return text.substr(begin, end - begin);
 }
 
-std::optional<char> NaturalLetter(std::string_view name) {
-    if (name.size() == 3 && name.starts_with("sd") && name[2] >= 'a' && name[2] <= 'z')
-        return static_cast<char>(name[2] - 'a' + 'A');
-    if (IsMmcDisk(name)) {
-        std::string_view number = name.substr(6);
-        if (number.empty() || number.size() > 2 || (number.size() == 2 && number[0] == '0'))
-            return std::nullopt;
-        int n = 0;
-        for (char digit : number) {
-            if (digit < '0' || digit > '9')
-                return std::nullopt;
-            n = n * 10 + (digit - '0');
+std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources, const ImageDriveList& images,
+                                             char letter) {
+    const int index = LetterIndex(letter);
+    if (index < 0)
+        return std::nullopt;
+    const char upper = static_cast<char>('A' + index);
+    if (images.claimedLetters & (1u << index)) {
+        for (const ImageDrive& image : images.drives) {
+            if (image.letter == upper)
+                return LetteredDisk{upper, image.path, true, true, {}};
         }
-        if (n <= 25)
-            return static_cast<char>('Z' - n);
+        return std::nullopt;
     }
-    // Loop, ram, zram, device-mapper, md, optical, nbd, NVMe, virtio and the rest: no letter.
+    // The sd disk of the letter first; an MMC disk has the letter only when no sd disk does.
+    std::vector<std::string> names = {std::string("sd") + static_cast<char>('a' + index)};
+    names.push_back("mmcblk" + std::to_string('Z' - upper));
+    for (const std::string& name : names) {
+        const std::string folder = sources.sysfsRoot + "/block/" + name;
+        if (::access(folder.c_str(), F_OK) == 0)
+            return LetteredDisk{upper, sources.devRoot + "/" + name, false, IsRemovableDisk(folder, name),
+                                name};
+    }
     return std::nullopt;
 }
 
-DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources) {
-    ImageDriveList images = ReadImageDrives(sources.imageDrives);
-    ReportImageDriveProblems(images.problems);
-
-    const std::string blockFolder = sources.sysfsRoot + "/block";
-    std::vector<std::string> sdDisks;
-    std::vector<std::string> mmcDisks;
-    std::uint32_t sdLetters = 0;
-    for (const std::string& name : ListBlockDisks(blockFolder)) {
-        std::optional<char> letter = NaturalLetter(name);
-        // /sys/block lists whole disks only; a partition folder there would be a broken tree.
-        if (!letter || ReadTrimmedFile(blockFolder + "/" + name + "/partition"))
-            continue;
-        if (IsMmcDisk(name)) {
-            mmcDisks.push_back(name);
-        } else {
-            sdDisks.push_back(name);
-            sdLetters |= 1u << (*letter - 'A');
-        }
-    }
-
+DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const ImageDriveList& images) {
     DriveLetterMap map;
-    auto place = [&](const std::string& name) {
-        char letter = *NaturalLetter(name);
-        if (images.claimedLetters & (1u << (letter - 'A')))
-            return;
-        std::string folder = blockFolder + "/" + name;
-        map.Set({letter, sources.devRoot + "/" + name, false, IsRemovableDisk(folder, name), name});
-    };
-    for (const std::string& name : sdDisks)
-        place(name);
-    for (const std::string& name : mmcDisks) {
-        if (!(sdLetters & (1u << (*NaturalLetter(name) - 'A'))))
-            place(name);
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        map.Set(letter, FindLetteredDisk(sources, images, letter));
     }
-    for (const ImageDrive& image : images.drives)
-        map.Set({image.letter, image.path, true, true, {}});
     return map;
 }
 

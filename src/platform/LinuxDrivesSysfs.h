@@ -6,14 +6,16 @@
 //   /dev/mmcblkN -> 'Z' - N (mmcblk0 is Z:, mmcblk1 is Y:, ... up to mmcblk25), unless some sd
 //                   disk that is present holds that letter
 //   an image file named in VORNEL_DRIVES -> its letter, hiding any disk that would have it
-// Pulling a device never changes the letter of another one.
+// Pulling a device never changes the letter of another one, and each letter is found by
+// looking at no more than its own two candidate disks. Loop, ram, zram, device-mapper, md,
+// optical, nbd, NVMe and virtio disks never get a letter.
 
 #include "platform/Drives.h"
+#include "platform/ImageDrives.h"
 
 #include <array>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace vornel::platform {
 
@@ -30,17 +32,18 @@ class DriveLetterMap {
     // nullptr when nothing holds the letter; lower case is accepted.
     const LetteredDisk* Find(char letter) const;
     std::uint32_t LettersInUse() const;
-    void Set(LetteredDisk disk);
+    void Set(char letter, std::optional<LetteredDisk> disk);
 
   private:
     std::array<std::optional<LetteredDisk>, 26> byLetter_;
 };
 
-// The letter a disk's kernel name gives it, before any image file or sd disk takes it.
-std::optional<char> NaturalLetter(std::string_view blockName);
+// What holds the letter (either case) now, by the rule above; nullopt when nothing does.
+std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources, const ImageDriveList& images,
+                                             char letter);
 
-// Reads /sys/block and the image drive list now. Problems of the image list go to stderr once.
-DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources);
+// Every letter, read now.
+DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const ImageDriveList& images);
 
 // A small sysfs or udev file's text with surrounding white space removed.
 std::optional<std::string> ReadTrimmedFile(const std::string& path);
