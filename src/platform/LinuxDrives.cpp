@@ -4,10 +4,12 @@
 #include "platform/Files.h"
 #include "platform/LinuxDrivesLabel.h"
 #include "platform/LinuxDrivesSysfs.h"
+#include "platform/LinuxDrivesUdev.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vornel::platform {
 
@@ -19,25 +21,11 @@ std::string BlockFolder(const LinuxDriveSources& sources, const LetteredDisk& di
     return sources.sysfsRoot + "/block/" + disk.blockName;
 }
 
-// The value of "E:KEY=" in a udev database file.
-std::optional<std::string> UdevProperty(const std::string& file, const std::string& key) {
-    std::optional<std::string> text = ReadTrimmedFile(file);
-    if (!text)
-        return std::nullopt;
-    const std::string prefix = "E:" + key + "=";
-    for (const std::string& line : SplitLines(*text)) {
-        if (line.starts_with(prefix))
-            return line.substr(prefix.size());
-    }
-    return std::nullopt;
-}
-
 std::optional<DeviceIdentity> BlockDiskIdentity(const LinuxDriveSources& sources, const LetteredDisk& disk) {
     const std::string folder = BlockFolder(sources, disk);
     if (std::optional<std::string> device = ReadTrimmedFile(folder + "/dev")) {
-        const std::string udevFile = sources.udevDataRoot + "/b" + *device;
-        std::optional<std::string> vendor = UdevProperty(udevFile, "ID_VENDOR");
-        std::optional<std::string> model = UdevProperty(udevFile, "ID_MODEL");
+        std::optional<std::string> vendor = UdevProperty(sources, *device, "ID_VENDOR");
+        std::optional<std::string> model = UdevProperty(sources, *device, "ID_MODEL");
         if (vendor || model)
             return DeviceIdentity{vendor.value_or(""), model.value_or("")};
     }
@@ -92,6 +80,9 @@ class LinuxDriveQueries final : public DriveQueries {
         const LetteredDisk* disk = RemovableDisk(letter);
         if (!disk)
             return std::nullopt;
+        // Without root the device node cannot be opened; udev has read the label for us.
+        if (!disk->isImageFile && ::access(disk->path.c_str(), R_OK) != 0)
+            return UdevVolumeLabel(sources_, disk->blockName);
         return ProbeVolumeLabel(disk->path);
     }
 

@@ -81,6 +81,17 @@ class FakeDriveTree {
         Write(root_ / "dev" / disk.name, "");
     }
 
+    // A partition folder of an added disk and, when `udevLines` is not empty, its udev data.
+    void AddPartition(const std::string& disk, const std::string& name, int number, const std::string& device,
+                      const std::string& udevLines = "") {
+        const std::filesystem::path folder = root_ / "sys/block" / disk / name;
+        std::filesystem::create_directories(folder);
+        Write(folder / "partition", std::to_string(number) + "\n");
+        Write(folder / "dev", device + "\n");
+        if (!udevLines.empty())
+            Write(root_ / "udev" / ("b" + device), udevLines);
+    }
+
     // What the kernel shows after the device is pulled out.
     void Pull(const std::string& name) {
         std::filesystem::remove(root_ / "sys/block" / name);

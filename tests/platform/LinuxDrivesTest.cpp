@@ -236,3 +236,22 @@ TEST_F(LinuxDrivesTest, ResolutionRefusesWhatIsNotADriveLetter) {
     tree.Pull("sdb");
     EXPECT_THAT(ResolveError('B'), HasSubstr("There is no drive B:"));
 }
+
+TEST_F(LinuxDrivesTest, WithoutAccessToTheDeviceTheLabelComesFromUdev) {
+    tree.Add(UsbStick("sdb", "8:16"));
+    tree.AddPartition("sdb", "sdb2", 2, "8:18", "E:ID_FS_LABEL=SECOND\n");
+    tree.AddPartition("sdb", "sdb1", 1, "8:17",
+                      "E:ID_FS_LABEL=My_Stick\nE:ID_FS_LABEL_ENC=My\\x20Stick\\x2\n");
+    FakeDisk whole = UsbStick("sdc", "8:32");
+    tree.Add(whole);
+    FakeDriveTree::Write(tree.Root() / "udev/b8:32", "E:ID_FS_TYPE=vfat\nE:ID_FS_LABEL=WHOLE\n");
+    tree.Add(UsbStick("sdd", "8:48"));
+    for (const char* name : {"sdb", "sdc", "sdd"})
+        std::filesystem::remove(tree.DevNode(name));
+
+    auto queries = Queries();
+    queries->LogicalDrives();
+    EXPECT_EQ(queries->VolumeLabel('B'), "My Stick\\x2");
+    EXPECT_EQ(queries->VolumeLabel('C'), "WHOLE");
+    EXPECT_FALSE(queries->VolumeLabel('D'));
+}
