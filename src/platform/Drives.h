@@ -43,6 +43,8 @@ struct LinuxDriveSources {
     std::string udevDataRoot = "/run/udev/data";
     // "G=/path/a.img;H=/path/b.img": image files that count as removable drives.
     std::string imageDrives;
+    // The mounts of the running system: a disk it is mounted from is never removable.
+    std::string mountInfo = "/proc/self/mountinfo";
 };
 
 // The sources of this machine, image drives taken from $VORNEL_DRIVES.

@@ -53,26 +53,19 @@ std::optional<std::int64_t> BlockDiskBytes(const LinuxDriveSources& sources, con
     return sectors * kSectorBytes;
 }
 
-// The image drive list as it is now; its problems go to stderr, each once.
-ImageDriveList CurrentImageDrives(const LinuxDriveSources& sources) {
-    ImageDriveList images = ReadImageDrives(sources.imageDrives);
-    ReportImageDriveProblems(images.problems);
-    return images;
-}
-
 class LinuxDriveQueries final : public DriveQueries {
   public:
     explicit LinuxDriveQueries(LinuxDriveSources sources) : sources_(std::move(sources)) {}
 
     std::uint32_t LogicalDrives() override {
-        map_ = ReadDriveLetterMap(sources_, CurrentImageDrives(sources_));
+        map_ = ReadDriveLetterMap(sources_, ReadDriveLetterContext(sources_));
         return map_.LettersInUse();
     }
 
     // The letter is looked up afresh: this is the question that decides whether a disk may be
     // written. The other queries use what the last LogicalDrives or IsRemovable found.
     bool IsRemovable(char letter) override {
-        map_.Set(letter, FindLetteredDisk(sources_, CurrentImageDrives(sources_), letter));
+        map_.Set(letter, FindLetteredDisk(sources_, ReadDriveLetterContext(sources_), letter));
         return RemovableDisk(letter) != nullptr;
     }
 
@@ -144,7 +137,8 @@ std::optional<DriveTarget> ResolveRemovableDrive(char letter, const LinuxDriveSo
         return std::nullopt;
     }
     const std::string name = std::string(1, upper) + ":";
-    const std::optional<LetteredDisk> disk = FindLetteredDisk(sources, CurrentImageDrives(sources), upper);
+    const std::optional<LetteredDisk> disk =
+        FindLetteredDisk(sources, ReadDriveLetterContext(sources), upper);
     if (!disk) {
         error = "There is no drive " + name + ".";
         return std::nullopt;

@@ -1,6 +1,7 @@
 #include "platform/LinuxDrivesSysfs.h"
 
 #include "platform/ImageDrives.h"
+#include "platform/LinuxDrivesSystem.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -81,8 +82,15 @@ std::optional<std::string> ReadTrimmedFile(const std::string& path) {
     return text.substr(begin, end - begin);
 }
 
-std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources, const ImageDriveList& images,
-                                             char letter) {
+DriveLetterContext ReadDriveLetterContext(const LinuxDriveSources& sources) {
+    DriveLetterContext context{ReadImageDrives(sources.imageDrives), SystemMountDevices(sources.mountInfo)};
+    ReportImageDriveProblems(context.images.problems);
+    return context;
+}
+
+std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources,
+                                             const DriveLetterContext& context, char letter) {
+    const ImageDriveList& images = context.images;
     const int index = LetterIndex(letter);
     if (index < 0)
         return std::nullopt;
@@ -99,18 +107,19 @@ std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources, c
     names.push_back("mmcblk" + std::to_string('Z' - upper));
     for (const std::string& name : names) {
         const std::string folder = sources.sysfsRoot + "/block/" + name;
-        if (::access(folder.c_str(), F_OK) == 0)
-            return LetteredDisk{upper, sources.devRoot + "/" + name, false, IsRemovableDisk(folder, name),
-                                name};
+        if (::access(folder.c_str(), F_OK) != 0)
+            continue;
+        const bool removable = IsRemovableDisk(folder, name) &&
+                               !HoldsSystemMount(sources.sysfsRoot, name, context.systemDevices);
+        return LetteredDisk{upper, sources.devRoot + "/" + name, false, removable, name};
     }
     return std::nullopt;
 }
 
-DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const ImageDriveList& images) {
+DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const DriveLetterContext& context) {
     DriveLetterMap map;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        map.Set(letter, FindLetteredDisk(sources, images, letter));
-    }
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        map.Set(letter, FindLetteredDisk(sources, context, letter));
     return map;
 }
 

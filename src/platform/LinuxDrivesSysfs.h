@@ -15,6 +15,7 @@
 
 #include <array>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace vornel::platform {
@@ -38,12 +39,22 @@ class DriveLetterMap {
     std::array<std::optional<LetteredDisk>, 26> byLetter_;
 };
 
+// What the letters depend on besides /sys/block, read once for a look at one or all letters.
+struct DriveLetterContext {
+    ImageDriveList images;
+    std::set<std::string> systemDevices; // see LinuxDrivesSystem.h
+};
+
+// Reads the context now; the image drive list's problems go to stderr, each once.
+DriveLetterContext ReadDriveLetterContext(const LinuxDriveSources& sources);
+
 // What holds the letter (either case) now, by the rule above; nullopt when nothing does.
-std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources, const ImageDriveList& images,
-                                             char letter);
+// A disk the running system is mounted from is never removable.
+std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources,
+                                             const DriveLetterContext& context, char letter);
 
 // Every letter, read now.
-DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const ImageDriveList& images);
+DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const DriveLetterContext& context);
 
 // A small sysfs or udev file's text with surrounding white space removed.
 std::optional<std::string> ReadTrimmedFile(const std::string& path);

@@ -46,7 +46,13 @@ class FakeDriveTree {
     FakeDriveTree& operator=(const FakeDriveTree&) = delete;
 
     platform::LinuxDriveSources Sources(const std::string& imageDrives = "") const {
-        return {(root_ / "sys").string(), (root_ / "dev").string(), (root_ / "udev").string(), imageDrives};
+        platform::LinuxDriveSources sources;
+        sources.sysfsRoot = (root_ / "sys").string();
+        sources.devRoot = (root_ / "dev").string();
+        sources.udevDataRoot = (root_ / "udev").string();
+        sources.mountInfo = (root_ / "mountinfo").string();
+        sources.imageDrives = imageDrives;
+        return sources;
     }
 
     const std::filesystem::path& Root() const { return root_; }
@@ -79,6 +85,20 @@ class FakeDriveTree {
                   "S:disk/by-id/usb-x\nE:ID_BUS=usb\nE:ID_VENDOR=" + disk.udevVendor +
                       "\nE:ID_MODEL=" + disk.udevModel + "\nE:ID_TYPE=disk\n");
         Write(root_ / "dev" / disk.name, "");
+    }
+
+    // A device-mapper (or md) device stacked on the partition or disk `lower` ("sdb/sdb1").
+    void AddHolder(const std::string& lower, const std::string& name, const std::string& device) {
+        std::filesystem::create_directories(root_ / "sys/block" / lower / "holders" / name);
+        std::filesystem::create_directories(root_ / "sys/block" / name);
+        Write(root_ / "sys/block" / name / "dev", device + "\n");
+    }
+
+    // One mountinfo line per mount: the device number and where it is mounted.
+    void Mount(const std::string& device, const std::string& mountPoint) {
+        std::ofstream out(root_ / "mountinfo", std::ios::app);
+        out << ++mounts_ << " 1 " << device << " / " << mountPoint
+            << " rw,relatime shared:1 - ext4 /dev/x rw\n";
     }
 
     // A partition folder of an added disk and, when `udevLines` is not empty, its udev data.
@@ -129,6 +149,7 @@ class FakeDriveTree {
 
   private:
     std::filesystem::path root_;
+    int mounts_ = 0;
 };
 
 // A USB stick as the kernel shows it.

@@ -255,3 +255,28 @@ TEST_F(LinuxDrivesTest, WithoutAccessToTheDeviceTheLabelComesFromUdev) {
     EXPECT_EQ(queries->VolumeLabel('C'), "WHOLE");
     EXPECT_FALSE(queries->VolumeLabel('D'));
 }
+
+TEST_F(LinuxDrivesTest, DisksTheSystemIsMountedFromAreNeverRemovable) {
+    tree.Add(UsbStick("sdb", "8:16")); // booted from: root on its first partition
+    tree.AddPartition("sdb", "sdb1", 1, "8:17");
+    tree.Add(UsbStick("sdc", "8:32")); // /home on an encrypted volume on its second partition
+    tree.AddPartition("sdc", "sdc2", 2, "8:34");
+    tree.AddHolder("sdc/sdc2", "dm-0", "254:0");
+    tree.Add(UsbStick("sdd", "8:48")); // an ordinary stick the desktop mounted
+    tree.AddPartition("sdd", "sdd1", 1, "8:49");
+    tree.Add(SdCard("mmcblk0", "SD")); // /boot on the whole card
+    tree.Mount("8:17", "/");
+    tree.Mount("254:0", "/home");
+    tree.Mount("8:49", "/media/user/STICK");
+    tree.Mount("179:0", "/boot");
+    tree.Mount("0:22", "/proc");
+
+    auto queries = Queries();
+    EXPECT_EQ(queries->LogicalDrives(), Bit('B') | Bit('C') | Bit('D') | Bit('Z'));
+    EXPECT_FALSE(queries->IsRemovable('B'));
+    EXPECT_FALSE(queries->IsRemovable('C'));
+    EXPECT_TRUE(queries->IsRemovable('D'));
+    EXPECT_FALSE(queries->IsRemovable('Z'));
+    EXPECT_THAT(ResolveError('B'), HasSubstr("not a removable drive"));
+    EXPECT_EQ(ResolvedPath('D'), tree.DevNode("sdd"));
+}
