@@ -51,6 +51,7 @@ TEST(MenuLstTest, ToleratesCaseBlanksIndentationAndAFinalBoot) {
         "  boot",
     });
     EXPECT_EQ(std::get<IsoInMemory>(action).image, "/Boot/PE.ISO");
+    EXPECT_TRUE(std::holds_alternative<Reboot>(OnlyEntryAction({"title r\r", "reboot\r"})));
     EXPECT_EQ(std::get<IsoInMemory>(OnlyEntryAction({"title x", "map --mem (ud)/a\\ b.iso (0xff)",
                                                      "map --hook", "chainloader (0xff)"}))
                   .image,

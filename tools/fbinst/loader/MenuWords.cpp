@@ -3,8 +3,9 @@
 namespace vornel::fbinst::loader {
 namespace {
 
+// A line end left on a line (a CR of CR LF) counts as a blank too.
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 } // namespace

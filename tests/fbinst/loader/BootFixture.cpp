@@ -1,0 +1,134 @@
+#include "fbinst/loader/BootFixture.h"
+
+#include "fbinst/loader/Shell.h"
+#include "loader/Loader.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <span>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace vornel::fbinst::loader::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kBootAreaStart = 16384; // 8 MiB: the primary area holds the core
+constexpr std::uint64_t kBootAreaSectors = 40960;
+constexpr std::uint64_t kDataStart = kBootAreaStart + kBootAreaSectors;
+constexpr std::uint64_t kDataSectors = 81920;
+constexpr std::uint64_t kImageBytes = (kDataStart + kDataSectors) * 512;
+
+void WriteAt(const std::string& path, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!file.good()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+// mov al, VALUE; out 0xF4, al; hlt; jmp back to the hlt.
+std::vector<std::uint8_t> PowerOffCode(int value) {
+    return {0xB0, static_cast<std::uint8_t>(value), 0xE6, 0xF4, 0xF4, 0xEB, 0xFD};
+}
+
+} // namespace
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+void Sh(const std::string& command) {
+    const auto [output, ok] = RunShell("set -e; " + command + " 2>&1");
+    if (!ok) {
+        throw std::runtime_error(command + "\n" + output);
+    }
+}
+
+void StickBoot::SetUp() {
+    char pattern[] = "/tmp/loader-boot-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    image_ = dir_ + "/stick.img";
+}
+
+void StickBoot::TearDown() {
+    fs::remove_all(dir_);
+}
+
+std::string StickBoot::WriteFile(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string StickBoot::PowerOffFloppy() {
+    const std::string path = dir_ + "/poweroff.img";
+    Sh("mkfs.fat -C " + path + " 1440 >/dev/null");
+    WriteAt(path, 0x3E, PowerOffCode(kFloppyExitValue)); // where the FAT boot sector jumps to
+    return path;
+}
+
+std::string StickBoot::PowerOffIso() {
+    const std::string tree = dir_ + "/iso";
+    fs::create_directory(tree);
+    std::string boot(2048, '\0');
+    const auto code = PowerOffCode(kIsoExitValue);
+    std::copy(code.begin(), code.end(), boot.begin());
+    WriteFile("iso/boot.bin", boot);
+    const std::string path = dir_ + "/poweroff.iso";
+    Sh("xorriso -as mkisofs -quiet -b boot.bin -no-emul-boot -boot-load-size 4 -o " + path + " " + tree);
+    return path;
+}
+
+void StickBoot::MakeStick(int bootSlot, int dataSlot,
+                          const std::vector<std::pair<std::string, std::string>>& files) {
+    const auto text = [](std::uint64_t n) { return std::to_string(n); };
+    Sh("truncate -s " + text(kImageBytes) + " " + image_);
+    Sh("printf 'label: dos\\n" + text(dataSlot) + " : start=" + text(kDataStart) +
+       ", size=" + text(kDataSectors) + ", type=c\\n" + text(bootSlot) + " : start=" + text(kBootAreaStart) +
+       ", size=" + text(kBootAreaSectors) + ", type=1e, bootable\\n' | sfdisk -q " + image_);
+    Sh("mkfs.fat --offset " + text(kBootAreaStart) + " " + image_ + " " + text(kBootAreaSectors / 2) +
+       " >/dev/null");
+    Sh("mkfs.fat -F 32 --offset " + text(kDataStart) + " " + image_ + " " + text(kDataSectors / 2) +
+       " >/dev/null");
+    WriteAt(image_, 0, MbrBootCode());
+    WriteAt(image_, 512, CoreImage());
+    const std::string area = "MTOOLS_SKIP_CHECK=1 %s -i " + image_ + "@@" + text(kBootAreaStart * 512) + " ";
+    const auto mtool = [&](const std::string& tool) {
+        return std::string(area).replace(area.find("%s"), 2, tool);
+    };
+    for (const auto& [name, source] : files) {
+        const fs::path folder = fs::path(name).parent_path();
+        if (!folder.empty()) {
+            Sh(mtool("mmd") + "-D s ::/" + folder.string() + " || true"); // may exist already
+        }
+        Sh(mtool("mcopy") + "-o " + Quoted(source) + " ::/" + name);
+    }
+}
+
+BootRun StickBoot::Boot(int seconds) {
+    const std::string log = dir_ + "/serial.log";
+    fs::remove(log);
+    const int status =
+        std::system(("timeout " + std::to_string(seconds) +
+                     " qemu-system-x86_64 -m 256 -display none -no-reboot -serial file:" + log +
+                     " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
+                     "if=none,id=s,format=raw,file=" +
+                     image_ + " -device usb-storage,drive=s,bootindex=0 >/dev/null 2>&1")
+                        .c_str());
+    BootRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(log, std::ios::binary);
+    run.serial.assign(std::istreambuf_iterator<char>(in), {});
+    return run;
+}
+
+} // namespace vornel::fbinst::loader::test

@@ -1,0 +1,55 @@
+#pragma once
+// Booting stick images in QEMU for the loader's tests: custom images that power the machine off
+// with a code of their own through QEMU's debug-exit port, sticks laid out by hand the way the
+// disk tool lays them out, and a bounded boot with the serial line captured.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vornel::fbinst::loader::test {
+
+inline constexpr const char* kMemdisk = "/usr/lib/syslinux/memdisk";
+inline constexpr const char* kFont = "/usr/share/grub/unicode.pf2";
+inline constexpr int kFloppyExitValue = 0x21;
+inline constexpr int kIsoExitValue = 0x31;
+// QEMU exits with (value << 1) | 1 for a byte written to the debug-exit port.
+constexpr int QemuExitCode(int value) {
+    return (value << 1) | 1;
+}
+
+// A single-quoted shell word.
+std::string Quoted(const std::string& text);
+
+// Runs a shell command; throws with its output when it fails, which ends the test.
+void Sh(const std::string& command);
+
+struct BootRun {
+    int exitCode = -1; // 124 when the time-out ended it
+    std::string serial;
+};
+
+class StickBoot : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string WriteFile(const std::string& name, const std::string& bytes);
+    // A FAT floppy whose boot sector powers the machine off.
+    std::string PowerOffFloppy();
+    // An El Torito no-emulation ISO whose boot image powers the machine off.
+    std::string PowerOffIso();
+    // The tool's layout by hand: the loader before 8 MiB, the boot area (FAT) in `bootSlot` from
+    // 8 MiB, the FAT32 data partition in `dataSlot`; `files` (name in the area, source) go into
+    // the boot area.
+    void MakeStick(int bootSlot, int dataSlot, const std::vector<std::pair<std::string, std::string>>& files);
+    // Boots image_ as a USB stick, at most `seconds` long.
+    BootRun Boot(int seconds);
+
+    std::string dir_;
+    std::string image_;
+};
+
+} // namespace vornel::fbinst::loader::test

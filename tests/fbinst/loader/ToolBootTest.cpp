@@ -1,0 +1,81 @@
+// Sticks made by the disk tool through the make and restore operations' command lines, then
+// booted in QEMU: a made stick shows the menu and boots its custom image; a restored one does
+// not reach the menu any more.
+
+#include "fbinst/loader/BootFixture.h"
+#include "loader/Loader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace vornel::fbinst::loader {
+namespace {
+
+using namespace test;
+
+class ToolMadeStickBoot : public StickBoot {
+  protected:
+    void SetUp() override {
+        StickBoot::SetUp();
+        Sh("truncate -s 96M " + image_);
+    }
+
+    // fbinst.exe with the arguments that the Windows command-line split makes of the lines.
+    void Tool(const std::string& arguments) {
+        Sh("VORNEL_DRIVES=G=" + image_ + " " + std::getenv("VORNEL_BUILD_DIR") +
+           "/fbinst.exe G: " + arguments + " >/dev/null");
+    }
+
+    // The make operation's order: format, the three start-menu lines, then every file.
+    void Make(const std::string& modeFlag, const std::vector<std::pair<std::string, std::string>>& files) {
+        Tool("format -f -a " + modeFlag + " -p 8m -e 20m");
+        Tool("add-menu -s fb.cfg 'default 0'");
+        Tool("add-menu -s fb.cfg 'timeout 0'");
+        Tool("add-menu -s fb.cfg 'menu F1 grldr grldr'");
+        for (const auto& [name, source] : files) {
+            Tool("add " + Quoted(name) + " " + Quoted(source));
+        }
+    }
+
+    // menu.lst as the build writes it: CR LF after every line.
+    std::string MenuLst(const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& line : lines) {
+            text += line + "\r\n";
+        }
+        return WriteFile("menu.lst", text);
+    }
+};
+
+TEST_F(ToolMadeStickBoot, UsbHddStickBootsItsFloppyImageAndTheRestoredStickDoesNot) {
+    const std::string menu =
+        MenuLst({"timeout 1", "default 1", "title 从本机硬盘启动", "rootnoverify (hd1)", "chainloader +1", "",
+                 "title 自定义软盘", "map --mem (ud)/boot/customISO_0.img (fd0)", "map --hook",
+                 "rootnoverify (fd0)", "chainloader +1"});
+    Make("", {{kMemdiskPath, kMemdisk},
+              {kFontPath, kFont},
+              {"boot/customISO_0.img", PowerOffFloppy()},
+              {"menu.lst", menu}});
+    const BootRun made = Boot(60);
+    EXPECT_EQ(made.exitCode, QemuExitCode(kFloppyExitValue)) << made.serial;
+    EXPECT_NE(made.serial.find("自定义软盘"), std::string::npos) << made.serial;
+
+    Tool("format -f -r");
+    const BootRun restored = Boot(20);
+    EXPECT_NE(restored.exitCode, QemuExitCode(kFloppyExitValue));
+    EXPECT_EQ(restored.serial.find("自定义软盘"), std::string::npos) << restored.serial;
+}
+
+TEST_F(ToolMadeStickBoot, UsbZipStickBootsItsIsoImage) {
+    const std::string menu =
+        MenuLst({"timeout 1", "title 自定义光盘", "map --mem (ud)/boot/customISO_0.iso (0xFF)", "map --hook",
+                 "chainloader (0xFF)"});
+    Make("-z", {{kMemdiskPath, kMemdisk}, {"boot/customISO_0.iso", PowerOffIso()}, {"menu.lst", menu}});
+    const BootRun made = Boot(60);
+    EXPECT_EQ(made.exitCode, QemuExitCode(kIsoExitValue)) << made.serial;
+    EXPECT_NE(made.serial.find("自定义光盘"), std::string::npos) << made.serial;
+}
+
+} // namespace
+} // namespace vornel::fbinst::loader
