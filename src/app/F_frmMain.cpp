@@ -1,0 +1,155 @@
+#include "app/F_frmMain.h"
+
+#include "controls/Messages.h"
+#include "drives/DriveList.h"
+#include "platform/Files.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QShowEvent>
+#include <QWindow>
+
+namespace vornel::app {
+
+MainWindowSetup ProgramSetup(platform::DriveQueries& drives) {
+    return {platform::ExecutableFolder() + "data/", QStringLiteral(VORNEL_START_PAGE), &drives};
+}
+
+TfrmMain::TfrmMain(const MainWindowSetup& setup, QWidget* parent) : QWidget(parent), drives_(setup.drives) {
+    BuildLayout();
+    ConnectHandlers();
+    ui::Guarded(this, [&] { FormCreate(setup); });
+}
+
+void TfrmMain::ConnectHandlers() {
+    const auto bind = [this](controls::TBmpButton* button, void (TfrmMain::*handler)()) {
+        connect(button, &controls::TBmpButton::OnClick, this,
+                [this, handler] { ui::Guarded(this, [&] { (this->*handler)(); }); });
+    };
+    bind(btn_make, &TfrmMain::btn_makeClick);
+    bind(btn_config, &TfrmMain::btn_configClick);
+    bind(btn_clean, &TfrmMain::btn_cleanClick);
+    bind(btn_close, &TfrmMain::btn_closeClick);
+    bind(btn_min, &TfrmMain::btn_minClick);
+    connect(tmr, &QTimer::timeout, this, [this] { ui::Guarded(this, [this] { tmrTimer(); }); });
+}
+
+void TfrmMain::FormCreate(const MainWindowSetup& setup) {
+    FBusy = false;
+    dataFolder_ = setup.dataFolder;
+    const QString dataFolder = QString::fromStdString(dataFolder_);
+    // A failure to open the start page is reported, but the window still leaves the busy look:
+    // stopping here would leave the wait text showing over an idle window.
+    ui::Guarded(this, [&] {
+        FStartPage = WebPanel::ChooseStartPage(setup.remoteStartPage, dataFolder);
+        wbMain->OpenStartPage(FStartPage);
+    });
+    const std::string waitPicture = dataFolder_ + "Res/wait.gif";
+    if (platform::FileExists(waitPicture)) {
+        try {
+            img_wait->LoadFile(QString::fromStdString(waitPicture));
+        } catch (...) {
+            // A picture that cannot be loaded stays empty, without a word.
+        }
+    }
+    SetBusy(false);
+}
+
+void TfrmMain::SetBusy(bool busy) {
+    FBusy = busy;
+    for (QWidget* control :
+         {static_cast<QWidget*>(cbb_disk), static_cast<QWidget*>(btn_make), static_cast<QWidget*>(btn_config),
+          static_cast<QWidget*>(btn_clean), static_cast<QWidget*>(btn_close)})
+        control->setEnabled(!busy);
+    img_wait->setVisible(busy);
+    lbl_wait->setVisible(busy);
+    // Starting the timer again restarts its period: the next scan comes a full period later.
+    if (busy)
+        tmr->stop();
+    else
+        tmr->start();
+}
+
+void TfrmMain::FormCloseQuery(bool& canClose) {
+    if (FBusy) {
+        ui::Messages().ShowMessage(this, QStringLiteral("正在制作中，请不要退出本程序！"));
+        canClose = false;
+    }
+}
+
+void TfrmMain::ScanUsbDisks() {
+    if (!drives_)
+        return;
+    std::vector<std::string> current;
+    for (int i = 0; i < cbb_disk->count(); ++i)
+        current.push_back(cbb_disk->itemText(i).toStdString());
+    const drives::DriveListItems list = drives::ScanDriveList(*drives_, current, cbb_disk->currentIndex());
+    // Rebuilding an unchanged list would close the list while the user has it open.
+    if (list.items != current) {
+        cbb_disk->clear();
+        for (const std::string& item : list.items)
+            cbb_disk->addItem(QString::fromStdString(item));
+    }
+    cbb_disk->setCurrentIndex(list.selectedIndex);
+}
+
+void TfrmMain::img_backMouseDown() {
+    if (QWindow* handle = windowHandle())
+        handle->startSystemMove();
+}
+
+void TfrmMain::btn_minClick() {
+    showMinimized();
+}
+
+void TfrmMain::btn_closeClick() {
+    close();
+}
+
+void TfrmMain::tmrTimer() {
+    ScanUsbDisks();
+}
+
+void TfrmMain::FormShow() {
+    ScanUsbDisks();
+}
+
+void TfrmMain::btn_makeClick() {}
+
+void TfrmMain::btn_cleanClick() {}
+
+void TfrmMain::btn_configClick() {}
+
+void TfrmMain::paintEvent(QPaintEvent*) {
+    QPainter(this).drawImage(0, 0, img_back);
+}
+
+void TfrmMain::mousePressEvent(QMouseEvent*) {
+    // Any mouse button on the background drags the window.
+    ui::Guarded(this, [this] { img_backMouseDown(); });
+}
+
+void TfrmMain::CentreOnDesktop() {
+    if (const QScreen* desktop = screen())
+        move(desktop->geometry().center() - rect().center());
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        CentreOnDesktop();
+    }
+    // A window restored from the taskbar is not shown anew.
+    if (!event->spontaneous())
+        ui::Guarded(this, [this] { FormShow(); });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    bool canClose = true;
+    ui::Guarded(this, [&] { FormCloseQuery(canClose); });
+    event->setAccepted(canClose);
+}
+
+} // namespace vornel::app
