@@ -2,6 +2,8 @@
 
 #include "app/waitpicture/FrameTiming.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -125,7 +127,10 @@ struct FramePlayer::Shared {
 FramePlayer::FramePlayer(std::shared_ptr<const GifAnimation> animation, const QImage& background,
                          QObject* receiver, std::function<void()> painted)
     : shared_(std::make_shared<Shared>(std::move(animation), background, std::move(painted))) {
-    thread_ = std::thread([shared = shared_, receiver] { shared->Run(receiver, shared); });
+    thread_ = std::thread([shared = shared_, receiver] {
+        pthread_setname_np(pthread_self(), kThreadName);
+        shared->Run(receiver, shared);
+    });
 }
 
 FramePlayer::~FramePlayer() {

@@ -16,6 +16,9 @@ namespace vornel::app {
 
 class FramePlayer {
   public:
+    // The timing thread's name, as tools and /proc show it.
+    static constexpr const char* kThreadName = "waitpicture";
+
     // Starts the timing thread. Paint requests reach `receiver`, an object of the user interface
     // thread, as queued calls (dropped when it is destroyed); `painted` runs on that thread
     // after each frame.
