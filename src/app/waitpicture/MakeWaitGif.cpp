@@ -13,9 +13,9 @@ using vornel::app::GifFrame;
 
 constexpr int kWidth = 25;
 constexpr int kHeight = 17;
-constexpr int kSteps = 12;
+constexpr int kSteps = 6;
 constexpr int kDots = 3;
-constexpr int kDelayHundredths = 8;
+constexpr int kDelayHundredths = 10;
 constexpr int kRestoreBackground = 2;
 
 enum Index : std::uint8_t { kTransparent, kWhite, kLightBlue, kBlue };
