@@ -74,9 +74,12 @@ class LinuxDriveQueries final : public DriveQueries {
         if (!disk)
             return std::nullopt;
         // Without root the device node cannot be opened; udev has read the label for us.
-        if (!disk->isImageFile && ::access(disk->path.c_str(), R_OK) != 0)
-            return UdevVolumeLabel(sources_, disk->blockName);
-        return ProbeVolumeLabel(disk->path);
+        std::optional<std::string> label = (!disk->isImageFile && ::access(disk->path.c_str(), R_OK) != 0)
+                                               ? UdevVolumeLabel(sources_, disk->blockName)
+                                               : ProbeVolumeLabel(disk->path);
+        if (!label)
+            return std::nullopt;
+        return LabelAsUtf8(*label);
     }
 
     std::optional<std::int64_t> TotalBytes(char letter) override {

@@ -1,7 +1,9 @@
 #include "platform/LinuxDrivesLabel.h"
 
 #include <blkid/blkid.h>
+#include <cerrno>
 #include <fcntl.h>
+#include <iconv.h>
 #include <unistd.h>
 
 namespace vornel::platform {
@@ -63,7 +65,52 @@ std::optional<Range> FirstPartition(int fd) {
     return Range{blkid_partition_get_start(first) * 512, blkid_partition_get_size(first) * 512};
 }
 
+bool IsUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
 } // namespace
+
+std::string LabelAsUtf8(const std::string& label) {
+    if (IsUtf8(label))
+        return label;
+    iconv_t converter = ::iconv_open("UTF-8", "CP936");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::string(label.size(), '?');
+    std::string text;
+    char* in = const_cast<char*>(label.data());
+    size_t inLeft = label.size();
+    while (inLeft > 0) {
+        char buffer[64];
+        char* out = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t result = ::iconv(converter, &in, &inLeft, &out, &outLeft);
+        text.append(buffer, static_cast<size_t>(out - buffer));
+        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
+            text += '?'; // a byte that is not code page 936: skip it
+            ++in;
+            --inLeft;
+        }
+    }
+    ::iconv_close(converter);
+    return text;
+}
 
 std::optional<std::string> ProbeVolumeLabel(const std::string& path) {
     FdOwner file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};

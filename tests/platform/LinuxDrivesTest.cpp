@@ -1,4 +1,5 @@
 #include "platform/Drives.h"
+#include "platform/LinuxDrivesLabel.h"
 
 #include "drives/FakeDriveTree.h"
 
@@ -279,4 +280,32 @@ TEST_F(LinuxDrivesTest, DisksTheSystemIsMountedFromAreNeverRemovable) {
     EXPECT_FALSE(queries->IsRemovable('Z'));
     EXPECT_THAT(ResolveError('B'), HasSubstr("not a removable drive"));
     EXPECT_EQ(ResolvedPath('D'), tree.DevNode("sdd"));
+}
+
+TEST(LabelAsUtf8, Utf8StaysAndCodePage936IsConverted) {
+    EXPECT_EQ(LabelAsUtf8("MYDISK"), "MYDISK");
+    EXPECT_EQ(LabelAsUtf8("测试"), "测试");
+    EXPECT_EQ(LabelAsUtf8("\xB2\xE2\xCA\xD4"), "测试");
+    EXPECT_EQ(LabelAsUtf8("A\xB2\xE2\xFF"), "A测?");
+    EXPECT_EQ(LabelAsUtf8("AB\xB2"), "AB?"); // cut inside a character
+    EXPECT_EQ(LabelAsUtf8(""), "");
+}
+
+TEST_F(LinuxDrivesTest, ALabelWrittenInCodePage936ReadsAsUtf8) {
+    tree.Add(UsbStick("sdb", "8:16"));
+    FakeDriveTree::FormatFat(tree.DevNode("sdb"), "ABCDEFGH");
+    // The label sits in the boot sector and in the root folder's volume entry.
+    for (std::streamoff offset : {43, 2560}) {
+        std::fstream image(tree.DevNode("sdb"), std::ios::in | std::ios::out | std::ios::binary);
+        image.seekp(offset);
+        image.write("\xB2\xE2\xCA\xD4       ", 11);
+    }
+    tree.Add(UsbStick("sdc", "8:32"));
+    std::filesystem::remove(tree.DevNode("sdc"));
+    FakeDriveTree::Write(tree.Root() / "udev/b8:32", "E:ID_FS_LABEL_ENC=\\xb2\\xe2\\xca\\xd4\n");
+
+    auto queries = Queries();
+    queries->LogicalDrives();
+    EXPECT_EQ(queries->VolumeLabel('B'), "测试");
+    EXPECT_EQ(queries->VolumeLabel('C'), "测试");
 }
