@@ -136,12 +136,19 @@ std::optional<DriveTarget> ResolveRemovableDrive(char letter, const LinuxDriveSo
                                                  std::string& error) {
     const char upper = UpperLetter(letter);
     if (upper < 'A' || upper > 'Z') {
-        error = "\"" + std::string(1, letter) + "\" is not a drive letter.";
+        const bool printable = letter > ' ' && letter < 127;
+        error = (printable ? "\"" + std::string(1, letter) + "\""
+                           : "The character " + std::to_string(static_cast<unsigned char>(letter))) +
+                " is not a drive letter.";
         return std::nullopt;
     }
     const std::string name = std::string(1, upper) + ":";
-    const std::optional<LetteredDisk> disk =
-        FindLetteredDisk(sources, ReadDriveLetterContext(sources), upper);
+    const DriveLetterContext context = ReadDriveLetterContext(sources);
+    const std::optional<LetteredDisk> disk = FindLetteredDisk(sources, context, upper);
+    if (!disk && (context.images.claimedLetters & (1u << (upper - 'A')))) {
+        error = "The VORNEL_DRIVES entry for drive " + name + " cannot be used.";
+        return std::nullopt;
+    }
     if (!disk) {
         error = "There is no drive " + name + ".";
         return std::nullopt;

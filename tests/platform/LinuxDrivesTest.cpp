@@ -227,12 +227,12 @@ TEST_F(LinuxDrivesTest, ImageDrivesAreRemovableAndTakeTheirLetterFromAnyDisk) {
     ASSERT_TRUE(target) << error;
     EXPECT_EQ(target->path, image);
     EXPECT_TRUE(target->isImageFile);
-    EXPECT_THAT(ResolveError('H', images), HasSubstr("There is no drive H:"));
+    EXPECT_THAT(ResolveError('H', images), HasSubstr("VORNEL_DRIVES entry for drive H: cannot be used"));
 }
 
 TEST_F(LinuxDrivesTest, ResolutionRefusesWhatIsNotADriveLetter) {
     EXPECT_THAT(ResolveError('1'), HasSubstr("not a drive letter"));
-    EXPECT_THAT(ResolveError('\0'), HasSubstr("not a drive letter"));
+    EXPECT_THAT(ResolveError('\0'), HasSubstr("The character 0 is not a drive letter"));
     tree.Add(UsbStick("sdb", "8:16"));
     tree.Pull("sdb");
     EXPECT_THAT(ResolveError('B'), HasSubstr("There is no drive B:"));
