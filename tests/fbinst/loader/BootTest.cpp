@@ -62,5 +62,17 @@ TEST_F(HandMadeStickBoot, BootAreaInSlotFourIsFoundAndBootsTheDefaultIsoImage) {
     EXPECT_NE(run.serial.find("ISO 光盘"), std::string::npos) << run.serial;
 }
 
+TEST_F(HandMadeStickBoot, AGrldrInTheBootAreaIsHandedOverToTheWayNtldrIsStarted) {
+    // A stand-in with the power-off code: GRUB loads it at 2000:0 and jumps to it, as a FAT boot
+    // sector starts NTLDR or grldr.
+    constexpr int kGrldrExitValue = 0x41;
+    const std::string grldr = WriteFile("grldr", std::string{'\xB0', static_cast<char>(kGrldrExitValue),
+                                                             '\xE6', '\xF4', '\xF4', '\xEB', '\xFD'});
+    const std::string config = Config({"timeout 1", "title 重启", "reboot"});
+    MakeStick(2, 1, {{kConfigPath, config}, {"grldr", grldr}});
+    const BootRun run = Boot(60);
+    EXPECT_EQ(run.exitCode, QemuExitCode(kGrldrExitValue)) << run.serial;
+}
+
 } // namespace
 } // namespace vornel::fbinst::loader

@@ -21,6 +21,20 @@ using ::testing::Not;
 
 const std::vector<std::string> kMakeFbCfg = {"default 0", "timeout 0", "menu F1 grldr grldr"};
 
+// The config without its indentation, which only helps people read it.
+std::string Unindented(const std::string& config) {
+    std::string text;
+    bool lineStart = true;
+    for (char c : config) {
+        if (lineStart && c == ' ') {
+            continue;
+        }
+        text += c;
+        lineStart = c == '\n';
+    }
+    return text;
+}
+
 // GRUB's own parser, run on the config.
 void ExpectGrubParses(const std::string& config) {
     const auto path =
@@ -50,19 +64,21 @@ TEST(TranslateMenusTest, TheMakeOperationsMenusBecomeTheMenuOnScreen) {
                                                               "rootnoverify (fd0)",
                                                               "chainloader +1",
                                                           });
-    // Time-out 0 on the grldr item: menu.lst is the menu itself, not a sub-menu.
-    EXPECT_THAT(config, Not(HasSubstr("submenu")));
-    EXPECT_THAT(config, HasSubstr("set timeout=10\nset default=1\n"));
-    EXPECT_THAT(config,
-                HasSubstr("menuentry '从本机硬盘启动' {\n  set root=(hd1)\n  if chainloader +1; then\n"));
-    EXPECT_THAT(config, HasSubstr("menuentry '我的 PE' {\n  set root=\"$vornel_area\"\n"
-                                  "  if [ -f '/boot/customISO_0.iso' ]; then\n"
-                                  "    linux16 '/vornel/memdisk' iso raw\n"
-                                  "    initrd16 '/boot/customISO_0.iso'\n"));
-    EXPECT_THAT(config,
-                HasSubstr("linux16 '/vornel/memdisk' floppy\n    initrd16 '/boot/customISO_1.img'\n"));
-    EXPECT_THAT(config, HasSubstr("loadfont '/vornel/unicode.pf2'"));
-    EXPECT_THAT(config, HasSubstr("terminal_output gfxterm $vornel_serial"));
+    const std::string text = Unindented(config);
+    // Time-out 0 on the grldr item: a grldr on the stick is booted at once; without one,
+    // menu.lst is the menu itself.
+    EXPECT_THAT(text, HasSubstr("if [ -f '/grldr' ]; then\nset timeout=0\nset default=0\n"));
+    EXPECT_THAT(text,
+                HasSubstr("menuentry 'grldr' --hotkey=f1 {\nset root=\"$vornel_area\"\nntldr '/grldr'\n}"));
+    EXPECT_THAT(text, HasSubstr("else\nset timeout=10\nset default=1\nmenuentry '从本机硬盘启动' {\n"));
+    EXPECT_THAT(text, HasSubstr("menuentry '从本机硬盘启动' {\nset root=(hd1)\nif chainloader +1; then\n"));
+    EXPECT_THAT(text, HasSubstr("menuentry '我的 PE' {\nset root=\"$vornel_area\"\n"
+                                "if [ -f '/boot/customISO_0.iso' ]; then\n"
+                                "linux16 '/vornel/memdisk' iso raw\n"
+                                "initrd16 '/boot/customISO_0.iso'\n"));
+    EXPECT_THAT(text, HasSubstr("linux16 '/vornel/memdisk' floppy\ninitrd16 '/boot/customISO_1.img'\n"));
+    EXPECT_THAT(text, HasSubstr("loadfont '/vornel/unicode.pf2'"));
+    EXPECT_THAT(text, HasSubstr("terminal_output gfxterm $vornel_serial"));
     ExpectGrubParses(config);
 }
 
@@ -70,37 +86,49 @@ TEST(TranslateMenusTest, AStartMenuThatWaitsOffersMenuLstAsASubMenu) {
     const std::string config =
         TranslateMenus({"timeout 5", "default 1", "menu F1 grldr \"菜单\"", "menu x boot/other.bin 其他"},
                        {"timeout 3", "title 重启", "reboot"});
-    EXPECT_THAT(config, HasSubstr("set timeout=5\nset default=1\n"));
-    EXPECT_THAT(config, HasSubstr("submenu '菜单' --hotkey=f1 {\n  set timeout=3\n  menuentry '重启' {\n"
-                                  "    reboot\n  }\n}\n"));
+    const std::string text = Unindented(config);
     EXPECT_THAT(
-        config,
-        HasSubstr("menuentry '其他' --hotkey=x {\n  echo '本启动盘的引导程序不能启动文件：boot/other.bin'"));
+        text,
+        HasSubstr(
+            "fi\nset timeout=5\nset default=1\nif [ -f '/grldr' ]; then\n"
+            "menuentry '菜单' --hotkey=f1 {\nset root=\"$vornel_area\"\nntldr '/grldr'\n}\n"
+            "else\nsubmenu '菜单' --hotkey=f1 {\nset timeout=3\nmenuentry '重启' {\nreboot\n}\n}\nfi\n"));
+    EXPECT_THAT(
+        text,
+        HasSubstr("menuentry '其他' --hotkey=x {\necho '本启动盘的引导程序不能启动文件：boot/other.bin'"));
     ExpectGrubParses(config);
 }
 
 TEST(TranslateMenusTest, OnlyTheGrldrItemChosenAtOnceFlattensTheMenu) {
+    // menu.lst shown by itself is the else branch of the grldr test, at the top level.
+    const auto flattened = HasSubstr("else\nmenuentry 'a' {\nhalt\n}\nfi\n");
     // The default item (out of range counts as the first) decides.
-    EXPECT_THAT(TranslateMenus({"timeout 0", "default 7", "menu F1 grldr grldr"}, {"title a", "halt"}),
-                Not(HasSubstr("submenu")));
-    EXPECT_THAT(TranslateMenus({"timeout 0", "default 1", "menu F1 grldr grldr", "menu F2 x.bin x"},
-                               {"title a", "halt"}),
-                HasSubstr("submenu"));
-    EXPECT_THAT(TranslateMenus({"menu F1 grldr grldr"}, {"title a", "halt"}), HasSubstr("submenu"));
-    // Without a start menu, menu.lst is shown.
-    EXPECT_THAT(TranslateMenus({}, {"title a", "halt"}), HasSubstr("menuentry 'a' {\n  halt\n}"));
+    EXPECT_THAT(
+        Unindented(TranslateMenus({"timeout 0", "default 7", "menu F1 grldr grldr"}, {"title a", "halt"})),
+        flattened);
+    EXPECT_THAT(
+        Unindented(TranslateMenus({"timeout 0", "default 1", "menu F1 grldr grldr", "menu F2 x.bin x"},
+                                  {"title a", "halt"})),
+        Not(flattened));
+    EXPECT_THAT(Unindented(TranslateMenus({"menu F1 grldr grldr"}, {"title a", "halt"})), Not(flattened));
+    // A grldr elsewhere is looked for where fb.cfg says.
+    EXPECT_THAT(TranslateMenus({"timeout 0", "menu F1 boot\\GRLDR g"}, {}), HasSubstr("ntldr '/boot/GRLDR'"));
+    // Without a start menu, menu.lst is shown as it is.
+    EXPECT_THAT(Unindented(TranslateMenus({}, {"title a", "halt"})),
+                HasSubstr("fi\nmenuentry 'a' {\nhalt\n}\n"));
 }
 
 TEST(TranslateMenusTest, EntriesThatCannotBootExplainThemselvesAndKeepTheirPlace) {
     const std::string config =
         TranslateMenus(kMakeFbCfg, {"default 2", "title 空的", "title 其他", "kernel /vmlinuz 'x' $y; reboot",
                                     "title c", "halt"});
-    EXPECT_THAT(config, HasSubstr("menuentry '空的' {\n  echo '这个菜单项没有启动命令，无法启动。'\n"
-                                  "  echo '按 Esc 键或等待 10 秒返回菜单。'\n  sleep --interruptible 10\n}"));
+    const std::string text = Unindented(config);
+    EXPECT_THAT(text, HasSubstr("menuentry '空的' {\necho '这个菜单项没有启动命令，无法启动。'\n"
+                                "echo '按 Esc 键或等待 10 秒返回菜单。'\nsleep --interruptible 10\n}"));
     EXPECT_THAT(
-        config,
-        HasSubstr("menuentry '其他' {\n  echo '这个菜单项用到了本启动盘的引导程序不支持的命令，无法启动：'\n"
-                  "  echo '  kernel /vmlinuz '\\''x'\\'' $y; reboot'\n"));
+        text,
+        HasSubstr("menuentry '其他' {\necho '这个菜单项用到了本启动盘的引导程序不支持的命令，无法启动：'\n"
+                  "echo '  kernel /vmlinuz '\\''x'\\'' $y; reboot'\n"));
     // Three entries in their order, so "default 2" still means "c".
     const auto first = config.find("menuentry '空的'");
     const auto second = config.find("menuentry '其他'");

@@ -1,8 +1,9 @@
 // The loader's config (a GRUB 2 script) from the stick's two menus.
 //
-// fb.cfg is the start menu; its grldr item stands for menu.lst, which this loader shows in
-// grldr's place (Debian carries no grldr to hand over to). When the start menu would boot that
-// item at once (time-out 0), menu.lst is the menu the user sees; otherwise it is a sub-menu.
+// fb.cfg is the start menu; its grldr item boots a grldr found in the boot area, else it stands
+// for grldr's menu, menu.lst, which this loader then shows itself. When the start menu would
+// boot that item at once (time-out 0) and there is no grldr, menu.lst is the menu the user
+// sees; otherwise it is a sub-menu of the start menu.
 
 #include "loader/FbCfg.h"
 #include "loader/GrubText.h"
@@ -131,29 +132,56 @@ std::string HotkeyOption(const std::string& key) {
     return functionKey || letterOrDigit ? " --hotkey=" + lower : "";
 }
 
+// The file of a start-menu item inside the boot area, as GRUB names it.
+std::string ItemFile(const FbMenuItem& item) {
+    std::string path = item.file;
+    for (char& c : path) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return path.starts_with('/') ? path : "/" + path;
+}
+
+// A grldr item hands over to grldr when the boot area holds one (GRUB's ntldr loads it as a
+// boot sector loads NTLDR, which is how grldr expects to start); otherwise this loader shows
+// grldr's menu, menu.lst, itself.
+void WriteGrldrItem(ConfigWriter& out, const FbMenuItem& item, const std::string& head, const MenuLst& menu) {
+    out.Open("if [ -f " + GrubQuote(ItemFile(item)) + " ]; then");
+    out.Open("menuentry " + head);
+    out.Line("set root=\"$vornel_area\"");
+    out.Line("ntldr " + GrubQuote(ItemFile(item)));
+    out.Close();
+    out.Else();
+    out.Open("submenu " + head);
+    WriteMenuLst(out, menu);
+    out.Close();
+    out.Close("fi");
+}
+
 void WriteStartMenu(ConfigWriter& out, const FbCfg& start, const MenuLst& menu) {
     WriteTimeoutAndDefault(out, start.timeoutSeconds, start.defaultItem);
     for (const FbMenuItem& item : start.items) {
         const std::string head = GrubQuote(MenuText(item.text)) + HotkeyOption(item.key) + " {";
         if (IsGrldr(item.file)) {
-            out.Open("submenu " + head);
-            WriteMenuLst(out, menu);
+            WriteGrldrItem(out, item, head, menu);
         } else {
             out.Open("menuentry " + head);
             out.Echo("本启动盘的引导程序不能启动文件：" + item.file);
             out.WaitThenBack();
+            out.Close();
         }
-        out.Close();
     }
 }
 
-bool StartMenuBootsGrldrAtOnce(const FbCfg& start) {
-    if (start.timeoutSeconds != 0) {
-        return false;
+// The grldr item that the start menu boots at once (time-out 0), if there is one.
+const FbMenuItem* GrldrBootedAtOnce(const FbCfg& start) {
+    if (start.timeoutSeconds != 0 || start.items.empty()) {
+        return nullptr;
     }
-    const int chosen = start.defaultItem.value_or(0);
-    const auto index = static_cast<std::size_t>(chosen) < start.items.size() ? chosen : 0;
-    return IsGrldr(start.items[static_cast<std::size_t>(index)].file);
+    const auto chosen = static_cast<std::size_t>(start.defaultItem.value_or(0));
+    const FbMenuItem& item = start.items[chosen < start.items.size() ? chosen : 0];
+    return IsGrldr(item.file) ? &item : nullptr;
 }
 
 void WritePreamble(ConfigWriter& out) {
@@ -179,8 +207,15 @@ std::string TranslateMenus(const std::vector<std::string>& fbCfgLines,
     const MenuLst menu = ParseMenuLst(menuLstLines);
     ConfigWriter out;
     WritePreamble(out);
-    if (start.items.empty() || StartMenuBootsGrldrAtOnce(start)) {
+    if (start.items.empty()) {
         WriteMenuLst(out, menu);
+    } else if (const FbMenuItem* grldr = GrldrBootedAtOnce(start)) {
+        // Without a grldr to hand over to, the start menu would only pass through to menu.lst.
+        out.Open("if [ -f " + GrubQuote(ItemFile(*grldr)) + " ]; then");
+        WriteStartMenu(out, start, menu);
+        out.Else();
+        WriteMenuLst(out, menu);
+        out.Close("fi");
     } else {
         WriteStartMenu(out, start, menu);
     }
