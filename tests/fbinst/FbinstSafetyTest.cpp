@@ -1,0 +1,113 @@
+// The tool never writes a drive it was not meant to, and never reports a failed write as done.
+
+#include "ImageChecks.h"
+#include "Tool.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/mount.h>
+
+namespace vornel::fbinst::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fake sysfs with one disk sdc; the disk's node is a plain file standing in for /dev/sdc.
+struct FakeDisk {
+    explicit FakeDisk(const std::string& root, bool removable) {
+        sources.sysfsRoot = root + "/sys";
+        sources.devRoot = root + "/dev";
+        sources.udevDataRoot = root + "/udev";
+        const fs::path block = fs::path(sources.sysfsRoot) / "block/sdc";
+        fs::create_directories(block);
+        fs::create_directories(sources.devRoot);
+        fs::create_directories(sources.udevDataRoot);
+        WriteWholeFile((block / "removable").string(), removable ? "1\n" : "0\n");
+        WriteWholeFile((block / "size").string(), "131072\n");
+        WriteWholeFile((block / "dev").string(), "8:32\n");
+        node = sources.devRoot + "/sdc";
+        MakeSparseImage(node, 64 << 20);
+    }
+    platform::LinuxDriveSources sources;
+    std::string node;
+};
+
+int RunInProcess(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
+                 std::string& err) {
+    std::ostringstream out, errors;
+    const int code = RunFbinst(args, sources, out, errors);
+    err = errors.str();
+    return code;
+}
+
+TEST(FbinstSafety, AFixedDisksLetterIsRefusedBeforeAnythingIsOpened) {
+    ScratchFolder scratch;
+    FakeDisk fixed(scratch.Path(), false);
+    const std::string before = ReadWholeFile(fixed.node);
+    std::string err;
+    EXPECT_EQ(RunInProcess({"C:", "format", "-f", "-r"}, fixed.sources, err), 1);
+    EXPECT_NE(err.find("is not a removable drive"), std::string::npos) << err;
+    EXPECT_TRUE(ReadWholeFile(fixed.node) == before);
+}
+
+TEST(FbinstSafety, ARemovableLetterMustStillBeABlockDevice) {
+    ScratchFolder scratch;
+    FakeDisk stick(scratch.Path(), true);
+    const std::string before = ReadWholeFile(stick.node);
+    std::string err;
+    EXPECT_EQ(RunInProcess({"C:", "format", "-f", "-r"}, stick.sources, err), 1);
+    EXPECT_EQ(err.find("is not a removable drive"), std::string::npos) << err;
+    EXPECT_NE(err.find("fbinst: "), std::string::npos);
+    EXPECT_TRUE(ReadWholeFile(stick.node) == before);
+}
+
+// An image on a small tmpfs: writes into its holes fail with "no space" part of the way.
+class FullFileSystem : public ::testing::Test {
+  protected:
+    void Mount(const std::string& size) {
+        mountPoint_ = scratch_.Path() + "/small";
+        fs::create_directories(mountPoint_);
+        if (mount("tmpfs", mountPoint_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+        mounted_ = true;
+        image_ = mountPoint_ + "/stick.img";
+        MakeSparseImage(image_, 128 << 20);
+        setenv("VORNEL_DRIVES", ("G=" + image_).c_str(), 1);
+    }
+    void TearDown() override {
+        if (mounted_)
+            umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
+    ScratchFolder scratch_;
+    std::string mountPoint_;
+    std::string image_;
+    bool mounted_ = false;
+};
+
+TEST_F(FullFileSystem, FormatThatRunsOutOfSpaceFails) {
+    Mount("3m");
+    if (!mounted_)
+        return;
+    const ToolResult run = RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", "20m"});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.err.rfind("fbinst: ", 0), 0u) << run.err;
+    EXPECT_EQ(fs::file_size(image_), 128u << 20);
+}
+
+TEST_F(FullFileSystem, AddThatRunsOutOfSpaceFails) {
+    Mount("16m");
+    if (!mounted_)
+        return;
+    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "1m", "-e", "40m"}).exitCode, 0);
+    const std::string big = scratch_.Path() + "/big.iso";
+    WriteWholeFile(big, std::string(24 << 20, 'x'));
+    const ToolResult run = RunFbinstExe({"G:", "add", "boot/customISO_0.iso", big});
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_EQ(run.err.rfind("fbinst: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.out.find("added"), std::string::npos);
+    EXPECT_EQ(fs::file_size(image_), 128u << 20);
+}
+
+} // namespace
+} // namespace vornel::fbinst::testing

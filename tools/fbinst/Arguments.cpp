@@ -1,0 +1,166 @@
+#include "Arguments.h"
+
+#include "Failure.h"
+
+#include <limits>
+
+namespace vornel::fbinst {
+
+const char* const kUsage = "usage: fbinst.exe X: format -f [-a] [-z] -p SIZE -e SIZE\n"
+                           "       fbinst.exe X: format -f -r\n"
+                           "       fbinst.exe X: add-menu [-s] FILE LINE\n"
+                           "       fbinst.exe X: add NAME SOURCE\n"
+                           "       fbinst.exe X: info | ls | cat NAME\n"
+                           "SIZE: a number with k, m or g (KiB, MiB, GiB), or a count of 512-byte sectors\n";
+
+std::uint64_t ParseSize(const std::string& text) {
+    std::uint64_t value = 0;
+    std::size_t i = 0;
+    const auto bad = [&] { return UsageError("bad size \"" + text + "\""); };
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
+            throw bad();
+        value = value * 10 + digit;
+    }
+    if (i == 0 || i + 1 < text.size())
+        throw bad();
+    std::uint64_t unit = 512;
+    if (i < text.size()) {
+        switch (text[i]) {
+        case 'k':
+        case 'K':
+            unit = 1ull << 10;
+            break;
+        case 'm':
+        case 'M':
+            unit = 1ull << 20;
+            break;
+        case 'g':
+        case 'G':
+            unit = 1ull << 30;
+            break;
+        default:
+            throw bad();
+        }
+    }
+    if (value == 0 || value > std::numeric_limits<std::uint64_t>::max() / unit)
+        throw bad();
+    return value * unit;
+}
+
+namespace {
+
+char ParseLetter(const std::string& text) {
+    if (text.size() == 2 && text[1] == ':') {
+        const char c = text[0];
+        if (c >= 'A' && c <= 'Z')
+            return c;
+        if (c >= 'a' && c <= 'z')
+            return static_cast<char>(c - 'a' + 'A');
+    }
+    throw UsageError("the first argument must be a drive letter such as \"G:\", not \"" + text + "\"");
+}
+
+Verb ParseVerb(const std::string& text) {
+    if (text == "format")
+        return Verb::Format;
+    if (text == "add-menu")
+        return Verb::AddMenu;
+    if (text == "add")
+        return Verb::Add;
+    if (text == "info")
+        return Verb::Info;
+    if (text == "ls")
+        return Verb::List;
+    if (text == "cat")
+        return Verb::Cat;
+    throw UsageError("unknown command \"" + text + "\"");
+}
+
+void ParseFormatOptions(Command& command, const std::vector<std::string>& args, std::size_t i) {
+    for (; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw UsageError("option " + arg + " needs a size");
+            return args[++i];
+        };
+        if (arg == "-f") {
+            command.force = true;
+        } else if (arg == "-a") {
+            command.align = true;
+        } else if (arg == "-z") {
+            command.zipMode = true;
+        } else if (arg == "-r") {
+            command.restore = true;
+        } else if (arg == "-p") {
+            command.primaryBytes = ParseSize(value());
+            command.primaryGiven = true;
+        } else if (arg == "-e") {
+            command.bootAreaBytes = ParseSize(value());
+            command.bootAreaGiven = true;
+        } else {
+            throw UsageError("format: unknown option \"" + arg + "\"");
+        }
+    }
+    if (!command.force)
+        throw UsageError("format: refusing to format without -f (it destroys everything on the drive)");
+    if (command.restore) {
+        if (command.zipMode || command.primaryGiven || command.bootAreaGiven)
+            throw UsageError("format: -r takes none of -z, -p, -e");
+        return;
+    }
+    if (!command.primaryGiven || !command.bootAreaGiven)
+        throw UsageError("format: -p SIZE and -e SIZE are both required");
+}
+
+// Options of the file verbs; everything from the first non-option (or after "--") is an operand.
+void ParseFileVerbArguments(Command& command, const std::vector<std::string>& args, std::size_t i,
+                            std::size_t operandCount, const std::string& verbName) {
+    for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
+        if (args[i] == "--") {
+            ++i;
+            break;
+        }
+        // -s: the file is a start menu kept as lines; it is the only kind add-menu writes.
+        if (command.verb == Verb::AddMenu && args[i] == "-s")
+            continue;
+        throw UsageError(verbName + ": unknown option \"" + args[i] + "\"");
+    }
+    command.operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    if (command.operands.size() != operandCount)
+        throw UsageError(verbName + ": expected " + std::to_string(operandCount) + " argument(s), got " +
+                         std::to_string(command.operands.size()));
+}
+
+} // namespace
+
+Command ParseCommand(const std::vector<std::string>& args) {
+    if (args.size() < 2)
+        throw UsageError("missing drive letter or command");
+    Command command;
+    command.letter = ParseLetter(args[0]);
+    command.verb = ParseVerb(args[1]);
+    switch (command.verb) {
+    case Verb::Format:
+        ParseFormatOptions(command, args, 2);
+        break;
+    case Verb::AddMenu:
+        ParseFileVerbArguments(command, args, 2, 2, args[1]);
+        break;
+    case Verb::Add:
+        ParseFileVerbArguments(command, args, 2, 2, args[1]);
+        break;
+    case Verb::Cat:
+        ParseFileVerbArguments(command, args, 2, 1, args[1]);
+        break;
+    case Verb::Info:
+    case Verb::List:
+        ParseFileVerbArguments(command, args, 2, 0, args[1]);
+        break;
+    }
+    return command;
+}
+
+} // namespace vornel::fbinst

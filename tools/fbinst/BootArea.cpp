@@ -1,0 +1,50 @@
+#include "BootArea.h"
+
+#include <array>
+#include <cstring>
+
+namespace vornel::fbinst {
+
+std::optional<FoundLayout> FindBootArea(const Disk& disk, std::string& whyNot) {
+    std::array<std::uint8_t, kSectorBytes> mbr{};
+    disk.ReadAt(0, mbr);
+    FoundLayout found;
+    found.table = ReadPartitionTable(mbr);
+    const Partition* boot = nullptr;
+    for (const Partition& p : found.table) {
+        if (p.slot == kBootAreaSlot)
+            boot = &p;
+        else if (p.slot == kHddDataSlot || p.slot == kZipDataSlot)
+            found.data = p;
+    }
+    if (boot == nullptr || (boot->type != kTypeHiddenFat16Lba && boot->type != kTypeHiddenFat32Lba)) {
+        whyNot = "the drive has no boot area (format it first)";
+        return std::nullopt;
+    }
+    if (boot->End() > disk.Sectors()) {
+        whyNot = "the boot area's partition runs past the end of the drive";
+        return std::nullopt;
+    }
+    found.bootArea = *boot;
+    found.bootAreaFat = boot->type == kTypeHiddenFat32Lba ? FatKind::Fat32 : FatKind::Fat16;
+    found.mode = found.data && found.data->slot == kZipDataSlot ? Mode::Zip : Mode::Hdd;
+
+    std::array<std::uint8_t, kSectorBytes> bootSector{};
+    disk.ReadAt(boot->start * kSectorBytes, bootSector);
+    // Label and file system name sit at 43/54 on FAT16 and at 71/82 on FAT32.
+    const bool fat32 = found.bootAreaFat == FatKind::Fat32;
+    const std::size_t labelAt = fat32 ? 71 : 43;
+    const std::size_t nameAt = fat32 ? 82 : 54;
+    std::string label(kBootAreaLabel);
+    label.resize(11, ' ');
+    const std::string fsName = fat32 ? "FAT32   " : "FAT16   ";
+    if (bootSector[510] != 0x55 || bootSector[511] != 0xAA ||
+        std::memcmp(bootSector.data() + labelAt, label.data(), label.size()) != 0 ||
+        std::memcmp(bootSector.data() + nameAt, fsName.data(), fsName.size()) != 0) {
+        whyNot = "the partition in the boot area's slot is not this tool's boot area";
+        return std::nullopt;
+    }
+    return found;
+}
+
+} // namespace vornel::fbinst

@@ -1,0 +1,126 @@
+#include "Disk.h"
+
+#include "Failure.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vornel::fbinst {
+
+namespace {
+
+std::string SystemText() {
+    return std::strerror(errno);
+}
+
+} // namespace
+
+Disk::Disk(const std::string& path, bool isImageFile, bool writable)
+    : path_(path), isImageFile_(isImageFile) {
+    int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    if (!isImageFile)
+        flags |= O_EXCL; // fails while the kernel or another program holds the device or a partition
+    fd_ = open(path.c_str(), flags);
+    if (fd_ < 0)
+        throw Failure("cannot open " + path + ": " + SystemText());
+    struct stat info {};
+    if (fstat(fd_, &info) != 0) {
+        const std::string text = SystemText();
+        close(fd_);
+        throw Failure("cannot examine " + path + ": " + text);
+    }
+    const auto fail = [&](const std::string& message) {
+        close(fd_);
+        fd_ = -1;
+        throw Failure(message);
+    };
+    if (isImageFile) {
+        if (!S_ISREG(info.st_mode))
+            fail(path + " is not a disk image file");
+        if (flock(fd_, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
+            fail(path + " is in use by another run of the disk tool");
+        bytes_ = static_cast<std::uint64_t>(info.st_size);
+    } else {
+        if (!S_ISBLK(info.st_mode))
+            fail(path + " is not a block device");
+        int sectorBytes = 0;
+        if (ioctl(fd_, BLKGETSIZE64, &bytes_) != 0 || ioctl(fd_, BLKSSZGET, &sectorBytes) != 0)
+            fail("cannot read the size of " + path + ": " + SystemText());
+        if (sectorBytes != 512)
+            fail(path + " has " + std::to_string(sectorBytes) +
+                 "-byte sectors; only 512-byte sectors are supported");
+    }
+    bytes_ -= bytes_ % 512;
+    if (bytes_ == 0)
+        fail(path + " is empty (no medium?)");
+}
+
+Disk::~Disk() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+void Disk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
+    if (offset > bytes_ || bytes.size() > bytes_ - offset)
+        throw Failure("read beyond the end of " + path_);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Failure("reading " + path_ + " failed at byte " + std::to_string(offset + done) + ": " +
+                          (n == 0 ? std::string("the drive ended early") : SystemText()));
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void Disk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (offset > bytes_ || bytes.size() > bytes_ - offset)
+        throw Failure("refusing to write beyond the end of " + path_);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw Failure("writing " + path_ + " failed at byte " + std::to_string(offset + done) + ": " +
+                          (n == 0 ? std::string("nothing was written") : SystemText()));
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void Disk::ZeroRange(std::uint64_t offset, std::uint64_t length) {
+    const std::vector<std::uint8_t> zeros(std::min<std::uint64_t>(length, 1 << 20), 0);
+    while (length > 0) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(length, zeros.size()));
+        WriteAt(offset, std::span(zeros.data(), piece));
+        offset += piece;
+        length -= piece;
+    }
+}
+
+void Disk::Sync() {
+    if (fsync(fd_) != 0)
+        throw Failure("flushing " + path_ + " failed: " + SystemText());
+}
+
+void SyncDrive(const std::string& path, bool isImageFile, std::uint64_t expectedBytes) {
+    Disk disk(path, isImageFile);
+    if (disk.Bytes() != expectedBytes)
+        throw Failure(path + " changed size from " + std::to_string(expectedBytes) + " to " +
+                      std::to_string(disk.Bytes()) + " bytes");
+    disk.Sync();
+}
+
+} // namespace vornel::fbinst

@@ -1,0 +1,21 @@
+#pragma once
+// The one kind of error the disk tool reports: its message goes to stderr as it stands and the
+// tool exits non-zero.
+
+#include <stdexcept>
+#include <string>
+
+namespace vornel::fbinst {
+
+class Failure : public std::runtime_error {
+  public:
+    explicit Failure(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A wrong command line: reported like a Failure, with the usage text after it.
+class UsageError : public Failure {
+  public:
+    using Failure::Failure;
+};
+
+} // namespace vornel::fbinst

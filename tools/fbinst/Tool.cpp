@@ -1,0 +1,67 @@
+#include "Tool.h"
+
+#include "Arguments.h"
+#include "Failure.h"
+#include "Verbs.h"
+
+#include <exception>
+
+namespace vornel::fbinst {
+
+namespace {
+
+void Execute(const Command& command, const DriveRef& drive, std::ostream& out) {
+    switch (command.verb) {
+    case Verb::Format:
+        if (command.restore)
+            FormatRestore(drive, out);
+        else
+            FormatBoot(drive,
+                       BootRequest{command.zipMode ? Mode::Zip : Mode::Hdd, command.align,
+                                   command.primaryBytes, command.bootAreaBytes},
+                       out);
+        break;
+    case Verb::AddMenu:
+        AddMenuLine(drive, command.operands[0], command.operands[1], out);
+        break;
+    case Verb::Add:
+        AddFile(drive, command.operands[0], command.operands[1], out);
+        break;
+    case Verb::Info:
+        ShowInfo(drive, out);
+        break;
+    case Verb::List:
+        ListFiles(drive, out);
+        break;
+    case Verb::Cat:
+        CatFile(drive, command.operands[0], out);
+        break;
+    }
+}
+
+} // namespace
+
+int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
+              std::ostream& out, std::ostream& err) {
+    try {
+        const Command command = ParseCommand(args);
+        std::string why;
+        const auto target = platform::ResolveRemovableDrive(command.letter, sources, why);
+        if (!target)
+            throw Failure(std::string("drive ") + command.letter + ": is not a removable drive" +
+                          (why.empty() ? "" : " (" + why + ")"));
+        Execute(command, DriveRef{target->path, target->isImageFile, sources.sysfsRoot}, out);
+        out.flush();
+        if (!out)
+            throw Failure("cannot write the output");
+        return 0;
+    } catch (const UsageError& e) {
+        err << "fbinst: " << e.what() << "\n" << kUsage;
+        return kExitUsage;
+    } catch (const std::exception& e) {
+        err << "fbinst: " << e.what() << "\n";
+        return kExitFailure;
+    }
+}
+
+} // namespace vornel::fbinst

@@ -1,0 +1,247 @@
+#include "Verbs.h"
+
+#include "BootArea.h"
+#include "BootLoader.h"
+#include "Disk.h"
+#include "ExternalTool.h"
+#include "Failure.h"
+#include "FatVolume.h"
+#include "Mounts.h"
+#include "platform/Files.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+namespace vornel::fbinst {
+
+namespace {
+
+constexpr std::uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
+constexpr std::size_t kMbrCodeBytes = 440;
+
+std::uint64_t DriveBytes(const DriveRef& drive) {
+    // Opening is also the exclusive-use check: a device held by the kernel fails here, before
+    // anything is written.
+    return Disk(drive.path, drive.isImageFile).Bytes();
+}
+
+void WritePartitionTable(const DriveRef& drive, std::uint64_t bytes,
+                         const std::vector<Partition>& partitions) {
+    RunToolChecked({"sfdisk", "-q", "--wipe", "always", "--wipe-partitions", "always", drive.path},
+                   SfdiskScript(drive.path, partitions));
+    SyncDrive(drive.path, drive.isImageFile, bytes);
+}
+
+FoundLayout RequireBootArea(const DriveRef& drive) {
+    const Disk disk(drive.path, drive.isImageFile, false);
+    std::string whyNot;
+    auto found = FindBootArea(disk, whyNot);
+    if (!found)
+        throw Failure(whyNot);
+    return *found;
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// The loader reads a config translated from the two menus; it is written anew whenever either
+// changes, so the last command of a make leaves a complete menu.
+void RefreshLoaderConfig(const FatVolume& volume) {
+    const std::string configPath = BootLoaderConfigPath();
+    if (configPath.empty())
+        return;
+    const auto lines = [&](const char* name) {
+        const auto bytes = volume.ReadFile(name);
+        return bytes ? platform::SplitLines(*bytes) : std::vector<std::string>{};
+    };
+    volume.WriteFile(CleanFatName(configPath), BootLoaderConfig(lines("fb.cfg"), lines("menu.lst")));
+}
+
+bool IsMenuFile(const std::string& name) {
+    return SameNameIgnoringCase(name, "fb.cfg") || SameNameIgnoringCase(name, "menu.lst");
+}
+
+std::string ResolveSource(const std::string& source) {
+    if (platform::FileExists(source))
+        return source;
+    // Payload lines keep the package's "\" separators; they become "/" here.
+    std::string slashed = source;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    if (platform::FileExists(slashed))
+        return slashed;
+    throw Failure("the source file \"" + source + "\" does not exist");
+}
+
+void CompareWithSource(const FatVolume& volume, const std::string& name, const std::string& source) {
+    std::ifstream in(source, std::ios::binary);
+    if (!in)
+        throw Failure("cannot read \"" + source + "\" to check the copy");
+    std::vector<char> expected(1 << 20);
+    bool same = true;
+    volume.StreamFile(name, [&](std::string_view piece) {
+        while (same && !piece.empty()) {
+            const std::size_t n = std::min(piece.size(), expected.size());
+            in.read(expected.data(), static_cast<std::streamsize>(n));
+            if (static_cast<std::size_t>(in.gcount()) != n ||
+                std::memcmp(expected.data(), piece.data(), n) != 0)
+                same = false;
+            piece.remove_prefix(n);
+        }
+    });
+    if (!same || in.peek() != std::char_traits<char>::eof())
+        throw Failure("the copy of \"" + name + "\" on the drive differs from \"" + source + "\"");
+}
+
+std::string Describe(const Partition& p) {
+    char type[8];
+    std::snprintf(type, sizeof type, "0x%02x", p.type);
+    return "slot " + std::to_string(p.slot) + ", start " + std::to_string(p.start) + ", " +
+           std::to_string(p.sectors) + " sectors (" + std::to_string(p.sectors / kMiBSectors) +
+           " MiB), type " + type + (p.active ? ", active" : "");
+}
+
+} // namespace
+
+void FormatBoot(const DriveRef& drive, const BootRequest& request, std::ostream& out) {
+    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
+    const std::uint64_t bytes = DriveBytes(drive);
+    const std::span<const std::uint8_t> core = BootLoaderCore();
+    const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
+    const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
+
+    WritePartitionTable(drive, bytes, {layout.bootArea, layout.data});
+    MakeFat(drive.path, layout.bootArea, layout.bootAreaFat, geometry, kBootAreaLabel);
+    MakeFat(drive.path, layout.data, FatKind::Fat32, geometry, "");
+    {
+        Disk disk(drive.path, drive.isImageFile);
+        if (disk.Bytes() != bytes)
+            throw Failure(drive.path + " changed size while it was formatted");
+        std::array<std::uint8_t, kSectorBytes> mbr{};
+        disk.ReadAt(0, mbr);
+        const std::span<const std::uint8_t> code = BootLoaderMbrCode();
+        std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
+        std::copy_n(code.begin(), std::min(code.size(), kMbrCodeBytes), mbr.begin());
+        RewriteChs(mbr, geometry);
+        disk.WriteAt(0, mbr);
+        // The primary area is cleared first so no old signature (an ISO, a GPT) survives behind the core.
+        disk.ZeroRange(kSectorBytes, (layout.bootArea.start - 1) * kSectorBytes);
+        disk.WriteAt(kSectorBytes, core);
+        disk.Sync();
+    }
+    RefreshLoaderConfig(FatVolume(drive.path, layout.bootArea.start * kSectorBytes));
+    SyncDrive(drive.path, drive.isImageFile, bytes);
+    out << "formatted " << drive.path << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
+        << "boot area: " << Describe(layout.bootArea) << "\n"
+        << "data:      " << Describe(layout.data) << "\n";
+    if (!HasBootLoader())
+        out << "note: this build carries no boot loader\n";
+}
+
+void FormatRestore(const DriveRef& drive, std::ostream& out) {
+    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
+    const std::uint64_t bytes = DriveBytes(drive);
+    const Partition data = PlanRestoreLayout(bytes / kSectorBytes);
+    WritePartitionTable(drive, bytes, {data});
+    MakeFat(drive.path, data, FatKind::Fat32, kHddGeometry, "");
+    {
+        Disk disk(drive.path, drive.isImageFile);
+        std::array<std::uint8_t, kSectorBytes> mbr{};
+        disk.ReadAt(0, mbr);
+        std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
+        RewriteChs(mbr, kHddGeometry);
+        disk.WriteAt(0, mbr);
+        disk.ZeroRange(kSectorBytes, (data.start - 1) * kSectorBytes);
+        disk.Sync();
+    }
+    SyncDrive(drive.path, drive.isImageFile, bytes);
+    out << "restored " << drive.path << ": one FAT32 partition, " << Describe(data) << "\n";
+}
+
+void AddMenuLine(const DriveRef& drive, const std::string& file, const std::string& line, std::ostream& out) {
+    const std::string name = CleanFatName(file);
+    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
+    const std::uint64_t bytes = DriveBytes(drive);
+    const FoundLayout layout = RequireBootArea(drive);
+    const FatVolume volume(drive.path, layout.bootArea.start * kSectorBytes);
+    std::string text = volume.ReadFile(name).value_or("");
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r')
+        text += "\r\n";
+    text += line + "\r\n";
+    volume.WriteFile(name, text);
+    if (IsMenuFile(name))
+        RefreshLoaderConfig(volume);
+    SyncDrive(drive.path, drive.isImageFile, bytes);
+    if (volume.ReadFile(name) != text)
+        throw Failure("the menu file \"" + name + "\" on the drive does not hold what was written");
+    out << "added to " << name << ": " << line << "\n";
+}
+
+void AddFile(const DriveRef& drive, const std::string& name, const std::string& source, std::ostream& out) {
+    const std::string target = CleanFatName(name);
+    const std::string sourcePath = ResolveSource(source);
+    const std::uint64_t sourceBytes =
+        static_cast<std::uint64_t>(platform::FileLength(sourcePath).value_or(0));
+    if (sourceBytes > kFatMaxFileBytes)
+        throw Failure("\"" + sourcePath + "\" is larger than a FAT file can be (4 GiB - 1 byte)");
+    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
+    const std::uint64_t bytes = DriveBytes(drive);
+    const FoundLayout layout = RequireBootArea(drive);
+    const FatVolume volume(drive.path, layout.bootArea.start * kSectorBytes);
+    if (!volume.Exists(target) && sourceBytes > volume.FreeBytes())
+        throw Failure("the boot area has no room for \"" + target + "\": it needs " +
+                      std::to_string(sourceBytes) + " bytes, " + std::to_string(volume.FreeBytes()) +
+                      " are free");
+    volume.CopyIn(sourcePath, target);
+    if (IsMenuFile(target))
+        RefreshLoaderConfig(volume);
+    SyncDrive(drive.path, drive.isImageFile, bytes);
+    CompareWithSource(volume, target, sourcePath);
+    out << "added " << target << " (" << sourceBytes << " bytes)\n";
+}
+
+void ShowInfo(const DriveRef& drive, std::ostream& out) {
+    const Disk disk(drive.path, drive.isImageFile, false);
+    out << "drive: " << drive.path << (drive.isImageFile ? " (image file)" : " (device)") << ", "
+        << disk.Bytes() << " bytes\n";
+    std::array<std::uint8_t, kSectorBytes> mbr{};
+    disk.ReadAt(0, mbr);
+    for (const Partition& p : ReadPartitionTable(mbr))
+        out << "partition: " << Describe(p) << "\n";
+    std::string whyNot;
+    const auto found = FindBootArea(disk, whyNot);
+    if (!found) {
+        out << "boot area: none (" << whyNot << ")\n";
+        return;
+    }
+    const FatVolume volume(drive.path, found->bootArea.start * kSectorBytes);
+    out << "mode: " << (found->mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << "\n"
+        << "primary area: sectors 1 to " << found->bootArea.start - 1 << "\n"
+        << "boot area: " << (found->bootAreaFat == FatKind::Fat32 ? "FAT32, " : "FAT16, ")
+        << Describe(found->bootArea) << ", " << volume.FreeBytes() << " bytes free\n";
+}
+
+void ListFiles(const DriveRef& drive, std::ostream& out) {
+    const FoundLayout layout = RequireBootArea(drive);
+    for (const std::string& name : FatVolume(drive.path, layout.bootArea.start * kSectorBytes).ListAll())
+        out << name << "\n";
+}
+
+void CatFile(const DriveRef& drive, const std::string& name, std::ostream& out) {
+    const std::string target = CleanFatName(name);
+    const FoundLayout layout = RequireBootArea(drive);
+    const FatVolume volume(drive.path, layout.bootArea.start * kSectorBytes);
+    if (!volume.Exists(target))
+        throw Failure("no file \"" + target + "\" in the boot area");
+    volume.StreamFile(target, [&](std::string_view piece) {
+        out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    });
+    out.flush();
+}
+
+} // namespace vornel::fbinst
