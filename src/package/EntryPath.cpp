@@ -31,8 +31,13 @@ void MakeFolders(const std::string& path) {
 // file there, so nothing existing is ever written into.
 int ReplaceFileAt(int folder, const std::string& name) {
     struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            errno = EISDIR;
+            return -1;
+        }
         ::unlinkat(folder, name.c_str(), 0);
+    }
     return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
@@ -100,7 +105,9 @@ int CreateOutputAt(const std::string& path) {
     FolderFd folder{::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (folder.fd < 0)
         throw platform::EFCreateError(path, errno);
-    int fd = name.empty() ? (errno = EISDIR, -1) : ReplaceFileAt(folder.fd, name);
+    if (name.empty())
+        throw platform::EFCreateError(path, EISDIR);
+    int fd = ReplaceFileAt(folder.fd, name);
     if (fd < 0)
         throw platform::EFCreateError(path, errno);
     return fd;

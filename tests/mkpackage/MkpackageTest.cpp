@@ -80,7 +80,7 @@ TEST_F(MkpackageTest, CreateOrdersByFilelistAndStoresNamesInCodePage936) {
 
     // The first entry's stored name: length byte, then code page 936 bytes with "\".
     const std::string bytes = ReadAll(package);
-    EXPECT_EQ(bytes.substr(23, 11), std::string("\x0a"
+    EXPECT_EQ(bytes.substr(23, 12), std::string("\x0b"
                                                 "boot\\\xd6\xd0.img"));
 
     const ToolRun extract = Tool({"extract", package, (dir.path / "out").string()});
@@ -126,7 +126,7 @@ TEST(PackageWriter, RefusesNamesTheReaderWouldNotExtract) {
     mkpackage::PackageWriter writer((dir.path / "p.Vn").string());
     for (const char* name : {"..\\x", "\\x", "C:\\x", "a/b", "", "😀.txt"})
         EXPECT_THROW(writer.AddBytes(name, "x", 0x20), std::runtime_error) << name;
-    std::string tooLong(127, 'a');
+    std::string tooLong(128, 'a');
     for (int i = 0; i < 64; ++i)
         tooLong += "中"; // two bytes each in code page 936
     EXPECT_THROW(writer.AddBytes(tooLong, "x", 0x20), std::runtime_error);

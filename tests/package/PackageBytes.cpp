@@ -3,6 +3,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <stdlib.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace vornel::test {
@@ -75,8 +76,10 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vornel-package-XXXXXX").string();
+TempDir::TempDir(bool inMemory) {
+    const fs::path base =
+        inMemory && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string pattern = (base / "vornel-package-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     path = pattern;

@@ -36,10 +36,11 @@ std::string Noise(std::size_t size, std::uint32_t seed = 1);
 std::string ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::string& bytes);
 
-// A fresh folder removed with everything in it at the end.
+// A fresh folder removed with everything in it at the end. `inMemory` puts it on /dev/shm when
+// that is available, for tests that create many thousands of files.
 struct TempDir {
     std::filesystem::path path;
-    TempDir();
+    explicit TempDir(bool inMemory = false);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

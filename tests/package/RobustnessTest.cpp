@@ -24,7 +24,7 @@ std::string SmallPackage() {
 
 class RobustnessTest : public ::testing::Test {
   protected:
-    TempDir dir;
+    TempDir dir{true};
     std::string file = (dir.path / "Data.Vn").string();
     fs::path dest = dir.path / "work";
 
@@ -62,9 +62,21 @@ class RobustnessTest : public ::testing::Test {
 TEST_F(RobustnessTest, EverySingleByteCorruptionFailsCleanlyOrExtracts) {
     const std::string good = SmallPackage();
     ASSERT_EQ(Extract(good), 3);
-    const std::set<std::int32_t> allowed = {
-        3,         kMissingFile, kBadMagic, kBadVersion,  kBadDataSize, kSizeMismatch,
-        kBadEntry, kNoSpace,     kBadName,  kCompression, kCreate};
+    // A count lowered by the damage still lists a valid package with fewer entries.
+    const std::set<std::int32_t> allowed = {0,
+                                            1,
+                                            2,
+                                            3,
+                                            kMissingFile,
+                                            kBadMagic,
+                                            kBadVersion,
+                                            kBadDataSize,
+                                            kSizeMismatch,
+                                            kBadEntry,
+                                            kNoSpace,
+                                            kBadName,
+                                            kCompression,
+                                            kCreate};
     for (std::size_t at = 0; at < good.size(); ++at) {
         for (unsigned char value : {0x00, 0xFF, 0x5C, 0x2E, 0x2F, 0x3A, 0x80}) {
             std::string bad = good;
