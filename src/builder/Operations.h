@@ -1,0 +1,51 @@
+#pragma once
+// The two disk operations behind the main window's buttons: make a boot disk of the selected
+// drive, and give a drive's space back. They reach the window only through OperationHost, so
+// tests drive them with a fake window and a recording stand-in for the disk tool.
+
+#include "platform/Drives.h"
+#include "platform/Process.h"
+
+#include <functional>
+#include <string>
+
+namespace vornel::builder {
+
+// What the operations need from the main window.
+class OperationHost {
+  public:
+    virtual ~OperationHost() = default;
+    virtual std::string SelectedDriveText() = 0; // the drive list's current line
+    virtual bool ZipModeSelected() = 0;          // USB-ZIP rather than USB-HDD
+    virtual void SetBusy(bool busy) = 0;
+    virtual void ShowMessage(const std::string& text) = 0;
+    virtual bool ConfirmWarning(const std::string& text) = 0; // true for Yes
+    virtual void ProcessEvents() = 0;
+    virtual void Terminate() = 0; // the program ends once the handler has returned
+};
+
+using CommandRunner = std::function<platform::ProcessOutcome(const std::string& commandLine,
+                                                             const std::function<void()>& processEvents)>;
+
+// What the operations take from the system.
+struct OperationEnvironment {
+    std::string dataFolder;                  // ends in "/": holds Data.Vn and isolist
+    std::function<std::string()> tempFolder; // ends in "/": the work folder is made in it
+    platform::DriveQueries* drives = nullptr;
+    CommandRunner run;
+};
+
+// The drive list's placeholder line when no drive is present.
+extern const char* const kNoDriveLine;
+
+// The make button: checks the drive, unpacks the package into the work folder, checks the
+// payload, the custom images and the drive's size, writes the boot menu, asks, and has the disk
+// tool format the drive and copy every file. When a tool command fails, no further command runs,
+// the work folder stays for inspection and the user is told which step failed.
+void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment);
+
+// The restore button: checks the drive, asks, unpacks only the disk tool and has it give the
+// drive's space back.
+void RestoreSpace(OperationHost& host, const OperationEnvironment& environment);
+
+} // namespace vornel::builder

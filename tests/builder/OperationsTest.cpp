@@ -1,0 +1,353 @@
+#include "builder/Operations.h"
+
+#include "PackageWriter.h"
+#include "TempFolder.h"
+#include "builder/RunAndWait.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vornel;
+using namespace vornel::builder;
+using vornel::test::ReadBytes;
+using vornel::test::TempFolder;
+using vornel::test::WriteBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeHost final : public OperationHost {
+  public:
+    std::string SelectedDriveText() override { return driveText; }
+    bool ZipModeSelected() override { return zip; }
+    void SetBusy(bool busy) override { busyChanges.push_back(busy); }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    bool ConfirmWarning(const std::string& text) override {
+        confirmations.push_back(text);
+        return answerYes;
+    }
+    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void Terminate() override { terminated = true; }
+
+    bool Busy() const { return !busyChanges.empty() && busyChanges.back(); }
+
+    std::string driveText = "G: (Generic Flash_Disk STICK 容量：7.45GB)";
+    bool zip = false;
+    bool answerYes = true;
+    bool terminated = false;
+    std::vector<bool> busyChanges;
+    std::vector<std::string> messages;
+    std::vector<std::string> confirmations;
+};
+
+class FakeDrives final : public platform::DriveQueries {
+  public:
+    std::uint32_t LogicalDrives() override { return 1u << ('G' - 'A'); }
+    bool IsRemovable(char letter) override { return letter == 'G'; }
+    std::optional<std::string> VolumeLabel(char) override { return "STICK"; }
+    std::optional<std::int64_t> TotalBytes(char) override { return capacity; }
+    std::optional<platform::DeviceIdentity> Identity(char) override { return platform::DeviceIdentity{}; }
+    std::optional<std::int64_t> capacity = std::int64_t{8} << 30;
+};
+
+const char* const kMakeConfirmation = "本操作将破坏U盘原有数据，且不可恢复...\r还要继续本操作吗？";
+
+class OperationsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("FAKE_FBINST_LOG", (temp.path() / "tool.log").c_str(), 1);
+        ::unsetenv("FAKE_FBINST_FAIL_AT");
+        ::unsetenv("FAKE_FBINST_SLEEP_MS");
+        environment.dataFolder = data.slashed();
+        environment.tempFolder = [this] { return temp.slashed(); };
+        environment.drives = &drives;
+        environment.run = [this](const std::string& line, const std::function<void()>& pump) {
+            lines.push_back(line);
+            return RunAndWait(line, pump);
+        };
+        files = {{"filelist", "menu.lst\r\nboot\\a.bin\r\n"},
+                 {"defMenu.txt", "timeout 5\r\ndefault 0\r\n"},
+                 {"menu.lst", "old\r\n"},
+                 {"boot\\a.bin", std::string(1000, 'a')}};
+    }
+
+    // Writes the data folder's package from `files`, with the stand-in tool as fbinst.exe.
+    void Pack(const std::string& toolName = "fbinst.exe", bool withTool = true) {
+        mkpackage::PackageWriter writer(data.slashed() + "Data.Vn");
+        if (withTool)
+            writer.AddFile(toolName, FAKE_FBINST_PATH, 0x20);
+        for (const auto& [name, bytes] : files)
+            writer.AddBytes(name, bytes, 0x20);
+        writer.Finish();
+    }
+
+    std::string Work() const { return temp.slashed() + "VnTemp/"; }
+    std::string Log() const { return ReadBytes(temp.path() / "tool.log"); }
+
+    TempFolder data, temp;
+    FakeHost host;
+    FakeDrives drives;
+    OperationEnvironment environment;
+    std::vector<std::string> lines;
+    std::map<std::string, std::string> files;
+};
+
+} // namespace
+
+TEST_F(OperationsTest, MakeRunsEveryCommandLineByteForByteAndCleansUp) {
+    Pack();
+    WriteBytes(data.path() / "a.ISO", "iso");
+    WriteBytes(data.path() / "b.img", "img");
+    WriteBytes(data.path() / "isolist",
+               "PE系统|" + data.slashed() + "a.ISO\r\nDOS|" + data.slashed() + "b.img\r\n");
+    MakeBootDisk(host, environment);
+
+    const std::string w = Work();
+    const std::string p = w + "fbinst.exe G: ";
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         p + " format -f -a  -p 8m -e 10m",
+                         p + "add-menu -s \"fb.cfg\" \"default 0\"",
+                         p + "add-menu -s \"fb.cfg\" \"timeout 0\"",
+                         p + "add-menu -s \"fb.cfg\" \"menu F1 grldr \"grldr\"",
+                         p + "add \"menu.lst\" \"" + w + "menu.lst\"",
+                         p + "add \"boot/a.bin\" \"" + w + "boot\\a.bin\"",
+                         p + "add \"boot/customISO_0.iso\" \"" + data.slashed() + "a.ISO\"",
+                         p + "add \"boot/customISO_1.img\" \"" + data.slashed() + "b.img\"",
+                     }));
+    // The tool sees the arguments the Windows command-line rules give.
+    EXPECT_EQ(Log(), "G:|format|-f|-a|-p|8m|-e|10m\n"
+                     "G:|add-menu|-s|fb.cfg|default 0\n"
+                     "G:|add-menu|-s|fb.cfg|timeout 0\n"
+                     "G:|add-menu|-s|fb.cfg|menu F1 grldr grldr\n"
+                     "G:|add|menu.lst|" +
+                         w +
+                         "menu.lst\n"
+                         "G:|add|boot/a.bin|" +
+                         w +
+                         "boot\\a.bin\n"
+                         "G:|add|boot/customISO_0.iso|" +
+                         data.slashed() +
+                         "a.ISO\n"
+                         "G:|add|boot/customISO_1.img|" +
+                         data.slashed() + "b.img\n");
+    EXPECT_EQ(host.confirmations, std::vector<std::string>{kMakeConfirmation});
+    EXPECT_EQ(host.messages, std::vector<std::string>{"恭喜你，制作完成！"});
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false, true, false}));
+    EXPECT_FALSE(fs::exists(w));
+}
+
+TEST_F(OperationsTest, ZipModeAndTheBootAreaSizeFromTheContent) {
+    // N = content MiB (remainder dropped) + 10, on 64 bits.
+    struct Case {
+        std::int64_t customImageSize;
+        std::string expected;
+    };
+    files = {{"filelist", "f\r\n"}, {"defMenu.txt", ""}, {"f", ""}};
+    Pack();
+    host.zip = true;
+    for (const Case& c :
+         {Case{1048575, "10m"}, Case{1048576, "11m"}, Case{(std::int64_t{4} << 30) + 5, "4106m"}}) {
+        lines.clear();
+        fs::path image = data.path() / "big.iso";
+        fs::remove(image);
+        WriteBytes(image, "");
+        fs::resize_file(image, static_cast<std::uintmax_t>(c.customImageSize));
+        WriteBytes(data.path() / "isolist", "big|" + image.string() + "\r\n");
+        MakeBootDisk(host, environment);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], Work() + "fbinst.exe G:  format -f -a  -z -p 8m -e " + c.expected);
+    }
+}
+
+TEST_F(OperationsTest, DriveChecksStopBeforeAnythingIsTouched) {
+    Pack();
+    host.driveText = "请插入U盘！";
+    MakeBootDisk(host, environment);
+    RestoreSpace(host, environment);
+    host.driveText = "H: (x  容量：)";
+    MakeBootDisk(host, environment);
+    RestoreSpace(host, environment);
+    EXPECT_EQ(host.messages, (std::vector<std::string>{
+                                 "没有发现U盘，请确认U盘是否已插入！", "没有发现U盘，请确认U盘是否已插入！",
+                                 "磁盘：H:\\ 不是有效的可移动磁盘！", "磁盘：H:\\ 不是有效的可移动磁盘！"}));
+    EXPECT_TRUE(host.busyChanges.empty());
+    EXPECT_TRUE(host.confirmations.empty());
+    EXPECT_FALSE(fs::exists(Work()));
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(OperationsTest, PayloadAndImageChecksStopWithTheirMessagesAndKeepTheWorkFolder) {
+    files["filelist"] = "menu.lst\r\n\r\n";
+    Pack();
+    MakeBootDisk(host, environment);
+    files["filelist"] = "menu.lst\r\nboot\\missing.bin\r\n";
+    Pack();
+    MakeBootDisk(host, environment);
+    files["filelist"] = "boot\r\n"; // a folder is not a file
+    Pack();
+    MakeBootDisk(host, environment);
+    files["filelist"] = "menu.lst\r\n";
+    Pack();
+    WriteBytes(data.path() / "isolist", "x|/nowhere/x.iso\r\n\r\n");
+    MakeBootDisk(host, environment);
+    WriteBytes(data.path() / "isolist", "a|" + (data.path() / "isolist").string() + "\r\n\r\n");
+    MakeBootDisk(host, environment);
+
+    EXPECT_EQ(host.messages, (std::vector<std::string>{
+                                 "文件: 丢失！请重新安装！", "文件:boot\\missing.bin 丢失！请重新安装！",
+                                 "文件:boot 丢失！请重新安装！", "文件:/nowhere/x.iso 不存在！请检查配置！",
+                                 "文件: 不存在！请检查配置！"}));
+    EXPECT_TRUE(host.confirmations.empty());
+    EXPECT_TRUE(lines.empty());
+    EXPECT_FALSE(host.Busy());
+    EXPECT_TRUE(fs::exists(Work() + "filelist"));
+}
+
+TEST_F(OperationsTest, NoListFileTerminatesTheProgram) {
+    files.erase("filelist");
+    Pack();
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"列表文件丢失！请重新安装！"});
+    EXPECT_TRUE(host.terminated);
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+}
+
+TEST_F(OperationsTest, CapacityEqualToTheContentPassesOneByteLessStops) {
+    files = {{"filelist", "f\r\n"}, {"defMenu.txt", ""}, {"f", std::string(4096, 'f')}};
+    Pack();
+    drives.capacity = 4095;
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"磁盘空间不足，无法制作启动盘！"});
+    drives.capacity = std::nullopt; // a failed query counts as 0
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_TRUE(host.confirmations.empty());
+    drives.capacity = 4096;
+    host.answerYes = false;
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.confirmations.size(), 1u);
+}
+
+TEST_F(OperationsTest, AnsweringNoRunsNothingAndLeavesTheWrittenMenu) {
+    Pack();
+    host.answerYes = false;
+    MakeBootDisk(host, environment);
+    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(ReadBytes(Work() + "menu.lst"), "timeout 5\r\ndefault 0\r\n");
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+}
+
+TEST_F(OperationsTest, ADamagedPackageRaisesWithTheBusyStateLeft) {
+    Pack();
+    std::string bytes = ReadBytes(data.path() / "Data.Vn");
+    bytes[23 + 288 + 4] ^= 0x55; // inside the first entry's deflate data
+    WriteBytes(data.path() / "Data.Vn", bytes);
+    EXPECT_ANY_THROW(MakeBootDisk(host, environment));
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(OperationsTest, AFailingToolStopsTheCommandsAndIsNeverReportedAsSuccess) {
+    Pack();
+    ::setenv("FAKE_FBINST_FAIL_AT", "3", 1);
+    ::setenv("FAKE_FBINST_EXIT", "7", 1);
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(lines.size(), 3u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], "制作失败：写入启动菜单时出错（磁盘工具 fbinst.exe 返回错误码 7）。"
+                                "U盘上的启动系统不完整，请检查U盘后重新制作。临时文件保留在 " +
+                                    Work());
+    EXPECT_FALSE(host.Busy());
+    EXPECT_TRUE(fs::exists(Work() + "menu.lst"));
+
+    // A tool that cannot be started at all.
+    host.messages.clear();
+    lines.clear();
+    ::unsetenv("FAKE_FBINST_FAIL_AT");
+    files["fbinst.exe"] = "not a program";
+    Pack("tool");
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(lines.size(), 1u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("格式化U盘时出错（无法启动磁盘工具 fbinst.exe）"), std::string::npos);
+}
+
+TEST_F(OperationsTest, RestoreExtractsOnlyTheToolRunsOneLineAndCleansUp) {
+    Pack("FBINST.EXE");
+    RestoreSpace(host, environment);
+    EXPECT_EQ(
+        host.confirmations,
+        std::vector<std::string>{"本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？"});
+    EXPECT_EQ(lines, std::vector<std::string>{Work() + "fbinst.exe G: format -f -r"});
+    EXPECT_EQ(Log(), "G:|format|-f|-r\n");
+    EXPECT_EQ(host.messages, std::vector<std::string>{" U盘空间已还原！"});
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(fs::exists(Work()));
+}
+
+TEST_F(OperationsTest, RestoreWithoutAToolOrWithAFailingOneSaysSo) {
+    host.answerYes = false;
+    Pack();
+    RestoreSpace(host, environment);
+    EXPECT_TRUE(host.busyChanges.empty());
+    EXPECT_TRUE(lines.empty());
+
+    host.answerYes = true;
+    Pack("boot\\fbinst.exe"); // only a top-level entry counts
+    RestoreSpace(host, environment);
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("没有磁盘工具 fbinst.exe"), std::string::npos);
+
+    host.messages.clear();
+    Pack();
+    ::setenv("FAKE_FBINST_FAIL_AT", "1", 1);
+    RestoreSpace(host, environment);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].rfind("还原失败：还原U盘空间时出错（磁盘工具 fbinst.exe 返回错误码", 0), 0u);
+    EXPECT_TRUE(fs::exists(Work() + "fbinst.exe"));
+    EXPECT_FALSE(host.Busy());
+}
+
+TEST_F(OperationsTest, TheWindowIsServicedDuringALongExtractionAndALongToolRun) {
+    std::string noise(48 << 20, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : noise) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    files["boot\\a.bin"] = noise;
+    Pack();
+    ::setenv("FAKE_FBINST_SLEEP_MS", "700", 1);
+
+    // A timer of the window's event loop: its ticks show how often events were processed.
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (host.Busy())
+            ticks.push_back(std::chrono::steady_clock::now());
+    });
+    timer.start();
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"恭喜你，制作完成！"});
+
+    ASSERT_GT(ticks.size(), 20u);
+    std::vector<std::chrono::steady_clock::duration> gaps;
+    for (size_t i = 1; i < ticks.size(); ++i)
+        gaps.push_back(ticks[i] - ticks[i - 1]);
+    std::sort(gaps.begin(), gaps.end());
+    // Busy machines stall a process now and then; nearly every gap must still be short.
+    EXPECT_LT(gaps[gaps.size() * 95 / 100], std::chrono::milliseconds(150));
+    EXPECT_LT(gaps.back(), std::chrono::milliseconds(1000));
+}
