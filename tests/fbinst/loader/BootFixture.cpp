@@ -7,8 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <span>
+#include <spawn.h>
+#include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vornel::fbinst::loader::test {
 namespace {
@@ -112,6 +118,84 @@ void StickBoot::MakeStick(int bootSlot, int dataSlot,
         }
         Sh(mtool("mcopy") + "-o " + Quoted(source) + " ::/" + name);
     }
+}
+
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Sends one line to QEMU's monitor socket.
+bool SendToMonitor(const std::string& socketPath, const std::string& line) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    bool sent = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // let the monitor read it
+    close(fd);
+    return sent;
+}
+
+} // namespace
+
+std::string StickBoot::ScreenSizeOnceShown(const std::string& marker) {
+    const std::string log = dir_ + "/serial.log";
+    const std::string monitor = dir_ + "/monitor.sock";
+    const std::string screen = dir_ + "/screen.ppm";
+    fs::remove(log);
+    std::vector<std::string> args = {"timeout",
+                                     "60",
+                                     "qemu-system-x86_64",
+                                     "-m",
+                                     "256",
+                                     "-display",
+                                     "none",
+                                     "-no-reboot",
+                                     "-serial",
+                                     "file:" + log,
+                                     "-monitor",
+                                     "unix:" + monitor + ",server,nowait",
+                                     "-device",
+                                     "qemu-xhci",
+                                     "-drive",
+                                     "if=none,id=s,format=raw,file=" + image_,
+                                     "-device",
+                                     "usb-storage,drive=s,bootindex=0"};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "timeout", nullptr, nullptr, argv.data(), environ) != 0) {
+        throw std::runtime_error("cannot start qemu");
+    }
+    bool shown = false;
+    for (int tick = 0; tick < 250 && !shown; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        shown = ReadWhole(log).find(marker) != std::string::npos;
+    }
+    std::string size;
+    if (shown) {
+        std::this_thread::sleep_for(std::chrono::seconds(1)); // the rest of the menu
+        SendToMonitor(monitor, "screendump " + screen + "\n");
+        // "P6\nW H\n255\n" then the pixels.
+        std::istringstream header(ReadWhole(screen));
+        std::string magic;
+        int width = 0, height = 0;
+        header >> magic >> width >> height;
+        if (magic == "P6") {
+            size = std::to_string(width) + "x" + std::to_string(height);
+        }
+    }
+    SendToMonitor(monitor, "quit\n");
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return size;
 }
 
 BootRun StickBoot::Boot(int seconds) {

@@ -47,6 +47,9 @@ class StickBoot : public ::testing::Test {
     void MakeStick(int bootSlot, int dataSlot, const std::vector<std::pair<std::string, std::string>>& files);
     // Boots image_ as a USB stick, at most `seconds` long.
     BootRun Boot(int seconds);
+    // Boots image_, waits until `marker` shows on the serial line, and gives the screen's size
+    // in pixels at that moment ("720x400" is VGA text mode), or "" when it never showed.
+    std::string ScreenSizeOnceShown(const std::string& marker);
 
     std::string dir_;
     std::string image_;

@@ -47,6 +47,18 @@ TEST_F(HandMadeStickBoot, UsbHddLayoutShowsTheChineseMenuAndBootsTheDefaultFlopp
     EXPECT_NE(run.serial.find("重启"), std::string::npos);
 }
 
+TEST_F(HandMadeStickBoot, TheUnicodeFontPutsTheMenuOnTheGraphicalScreen) {
+    // Chinese titles need the font on the graphical terminal; VGA text mode (720x400) cannot
+    // show them. Without the font the loader stays in text mode, with it it switches.
+    const std::string config = Config({"timeout 30", "title 重启电脑", "reboot"});
+    MakeStick(2, 1, {{kConfigPath, config}});
+    EXPECT_EQ(ScreenSizeOnceShown("重启电脑"), "720x400");
+    MakeStick(2, 1, {{kConfigPath, config}, {kFontPath, kFont}});
+    const std::string size = ScreenSizeOnceShown("重启电脑");
+    EXPECT_NE(size, "720x400");
+    EXPECT_NE(size, "");
+}
+
 TEST_F(HandMadeStickBoot, BootAreaInSlotFourIsFoundAndBootsTheDefaultIsoImage) {
     const std::string config = Config({
         "timeout 1",
