@@ -43,8 +43,9 @@ WebPanel::WebPanel(QWidget* parent) : QWebEngineView(parent) {
 QString WebPanel::ChooseStartPage(const QString& remoteUrl, const QString& dataFolder) {
     const QUrl remote(remoteUrl);
     const int port = remote.port(kHttpPort);
-    if (!remote.host().isEmpty() && port > 0 &&
-        CanConnectTcp(remote.host().toStdString(), static_cast<std::uint16_t>(port), kConnectionBound))
+    // The encoded form: a host name in another script goes to the resolver in its ASCII form.
+    const std::string host = remote.host(QUrl::FullyEncoded).toStdString();
+    if (!host.empty() && port > 0 && CanConnectTcp(host, static_cast<std::uint16_t>(port), kConnectionBound))
         return remoteUrl;
     return dataFolder + QStringLiteral("Res/index.htm");
 }
