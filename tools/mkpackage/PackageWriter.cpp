@@ -76,7 +76,7 @@ void PackageWriter::WriteAt(std::int64_t offset, const void* data, std::size_t s
     }
 }
 
-void PackageWriter::AddEntry(const std::string& name, const Reader& read, std::uint32_t attributes) {
+void PackageWriter::AddStream(const std::string& name, const Reader& read, std::uint32_t attributes) {
     const std::string stored = StoredName(name);
     const std::int64_t headerPos = end_;
     const std::int64_t dataPos = headerPos + package::kEntryHeaderSize;
@@ -128,7 +128,7 @@ void PackageWriter::AddFile(const std::string& name, const std::string& sourcePa
         int fd;
         ~Closer() { ::close(fd); }
     } closer{source};
-    AddEntry(
+    AddStream(
         name,
         [&](unsigned char* buffer, std::size_t size) -> std::size_t {
             for (;;) {
@@ -145,7 +145,7 @@ void PackageWriter::AddFile(const std::string& name, const std::string& sourcePa
 
 void PackageWriter::AddBytes(const std::string& name, std::string_view bytes, std::uint32_t attributes) {
     std::size_t offset = 0;
-    AddEntry(
+    AddStream(
         name,
         [&](unsigned char* buffer, std::size_t size) {
             const std::size_t n = std::min(size, bytes.size() - offset);

@@ -22,14 +22,14 @@ class PackageWriter {
     // std::runtime_error for a name the reader would refuse or a file that cannot be read.
     void AddFile(const std::string& name, const std::string& sourcePath, std::uint32_t attributes);
     void AddBytes(const std::string& name, std::string_view bytes, std::uint32_t attributes);
+    // Reads the entry's bytes into the buffer; returns 0 at the end.
+    using Reader = std::function<std::size_t(unsigned char* buffer, std::size_t size)>;
+    void AddStream(const std::string& name, const Reader& read, std::uint32_t attributes);
 
     // Writes the header and renames the package into place.
     void Finish();
 
   private:
-    // Reads the entry's bytes into the buffer; returns 0 at the end.
-    using Reader = std::function<std::size_t(unsigned char* buffer, std::size_t size)>;
-    void AddEntry(const std::string& name, const Reader& read, std::uint32_t attributes);
     void WriteAt(std::int64_t offset, const void* data, std::size_t size);
 
     std::string outPath_;
