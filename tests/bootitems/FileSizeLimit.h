@@ -1,6 +1,6 @@
 #pragma once
-// Makes every write past `bytes` fail, as on a full disk, for the life of the object. Works for
-// root too, where permissions would not stop a write.
+// Makes every write past `bytes` fail, as on a full disk, while the object lives. It stops root
+// too, where permissions would not.
 
 #include <csignal>
 #include <sys/resource.h>
@@ -9,9 +9,8 @@ namespace vornel::test {
 
 class FileSizeLimit {
   public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
         ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{bytes, old_.rlim_max};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
@@ -19,12 +18,10 @@ class FileSizeLimit {
         ::setrlimit(RLIMIT_FSIZE, &old_);
         std::signal(SIGXFSZ, oldHandler_);
     }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 
   private:
+    void (*oldHandler_)(int);
     rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
 };
 
 } // namespace vornel::test

@@ -73,65 +73,50 @@ QWidget* NextTabStop(QWidget* widget) {
 
 } // namespace
 
-TEST_F(FrmConfigTest, LayoutTextsAndSettings) {
-    auto dialog = Open();
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("启动项高级管理（仅供专业人士使用）"));
-    EXPECT_EQ(dialog->size(), QSize(512, 241));
-    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
-    Qt::WindowFlags flags = dialog->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-    EXPECT_EQ(dialog->font().pixelSize(), 14);
-
-    EXPECT_EQ(dialog->grp_add->geometry(), QRect(8, 16, 217, 169));
-    EXPECT_EQ(dialog->grp_add->title(), QStringLiteral("自定义选项"));
-    EXPECT_EQ(dialog->lbl1->parentWidget(), dialog->grp_add);
-    EXPECT_EQ(dialog->lbl1->pos(), QPoint(16, 24));
-    EXPECT_EQ(dialog->lbl1->text(), QStringLiteral("菜单名称："));
-    EXPECT_EQ(dialog->edt_title->geometry(), QRect(16, 40, 169, 22));
-    EXPECT_EQ(dialog->lbl2->pos(), QPoint(16, 64));
-    EXPECT_EQ(dialog->lbl2->text(), QStringLiteral("ISO文件路径："));
-    EXPECT_EQ(dialog->edt_iso->geometry(), QRect(16, 84, 169, 22));
-    EXPECT_TRUE(dialog->edt_iso->isReadOnly());
-    EXPECT_EQ(dialog->btn_selectiso->geometry(), QRect(188, 82, 23, 22));
-    EXPECT_EQ(dialog->btn_selectiso->text(), QStringLiteral("..."));
-    EXPECT_EQ(dialog->btn_add->geometry(), QRect(50, 120, 103, 33));
-    EXPECT_EQ(dialog->btn_add->text(), QStringLiteral(">> 添加"));
-    EXPECT_EQ(dialog->lbl3->parentWidget(), dialog.get());
-    EXPECT_EQ(dialog->lbl3->pos(), QPoint(248, 16));
-    EXPECT_EQ(dialog->lbl3->text(), QStringLiteral("启动菜单项"));
-    EXPECT_EQ(dialog->lv_menu->geometry(), QRect(248, 32, 257, 153));
-    EXPECT_EQ(dialog->btn_delete->geometry(), QRect(440, 8, 65, 22));
-    EXPECT_EQ(dialog->btn_delete->text(), QStringLiteral("删除"));
-    EXPECT_EQ(dialog->btn_ok->geometry(), QRect(112, 200, 97, 33));
-    EXPECT_EQ(dialog->btn_ok->text(), QStringLiteral("确  定"));
-    EXPECT_EQ(dialog->btn_cancel->geometry(), QRect(280, 200, 97, 33));
-    EXPECT_EQ(dialog->btn_cancel->text(), QStringLiteral("取  消"));
-
-    QTableWidget* list = dialog->lv_menu;
-    EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QStringLiteral("启动项菜单名"));
-    EXPECT_EQ(list->horizontalHeaderItem(1)->text(), QStringLiteral("镜像文件路径"));
+TEST_F(FrmConfigTest, LayoutTextsFocusAndPlace) {
+    owner.show();
+    auto d = Open();
+    EXPECT_EQ(d->windowTitle(), QStringLiteral("启动项高级管理（仅供专业人士使用）"));
+    EXPECT_EQ(d->minimumSize(), QSize(512, 241));
+    EXPECT_EQ(d->maximumSize(), QSize(512, 241));
+    EXPECT_FALSE(d->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_LE((d->geometry().center() - owner.geometry().center()).manhattanLength(), 40);
+    struct Control {
+        QWidget* widget;
+        QRect geometry;
+        QString text;
+    };
+    for (const auto& [widget, geometry, text] :
+         std::vector<Control>{{d->grp_add, {8, 16, 217, 169}, d->grp_add->title()},
+                              {d->edt_title, {16, 40, 169, 22}, ""},
+                              {d->edt_iso, {16, 84, 169, 22}, ""},
+                              {d->btn_selectiso, {188, 82, 23, 22}, "..."},
+                              {d->btn_add, {50, 120, 103, 33}, ">> 添加"},
+                              {d->lv_menu, {248, 32, 257, 153}, ""},
+                              {d->btn_delete, {440, 8, 65, 22}, "删除"},
+                              {d->btn_ok, {112, 200, 97, 33}, "确  定"},
+                              {d->btn_cancel, {280, 200, 97, 33}, "取  消"}}) {
+        EXPECT_EQ(widget->geometry(), geometry) << text.toStdString();
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            EXPECT_EQ(button->text(), text);
+            EXPECT_EQ(button->focusPolicy(), Qt::NoFocus) << text.toStdString();
+            EXPECT_FALSE(button->autoDefault() || button->isDefault()) << text.toStdString();
+        }
+    }
+    EXPECT_EQ(d->grp_add->title(), QStringLiteral("自定义选项"));
+    EXPECT_EQ(d->edt_iso->parentWidget(), d->grp_add);
+    EXPECT_TRUE(d->edt_iso->isReadOnly());
+    EXPECT_EQ(d->lbl1->text() + d->lbl2->text() + d->lbl3->text(),
+              QStringLiteral("菜单名称：ISO文件路径：启动菜单项"));
+    QTableWidget* list = d->lv_menu;
+    EXPECT_EQ(list->horizontalHeaderItem(0)->text() + list->horizontalHeaderItem(1)->text(),
+              QStringLiteral("启动项菜单名镜像文件路径"));
     EXPECT_EQ(list->columnWidth(0), 100);
     EXPECT_EQ(list->columnWidth(1), 140);
-    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
-
-    for (QPushButton* button :
-         {dialog->btn_selectiso, dialog->btn_add, dialog->btn_delete, dialog->btn_ok, dialog->btn_cancel}) {
-        EXPECT_EQ(button->focusPolicy(), Qt::NoFocus) << button->text().toStdString();
-        EXPECT_FALSE(button->autoDefault() || button->isDefault()) << button->text().toStdString();
-    }
-    EXPECT_EQ(NextTabStop(dialog->edt_title), dialog->edt_iso);
-    EXPECT_EQ(NextTabStop(dialog->edt_iso), dialog->lv_menu);
-    EXPECT_EQ(NextTabStop(dialog->lv_menu), dialog->edt_title);
-    EXPECT_EQ(TfrmConfig::ImageFilter(), QStringLiteral("镜像文件 (*.img *.iso)"));
-}
-
-TEST_F(FrmConfigTest, CentredOnItsOwner) {
-    owner.show();
-    auto dialog = Open();
-    QPoint offset = dialog->geometry().center() - owner.geometry().center();
-    EXPECT_LE(offset.manhattanLength(), 40) << offset.x() << "," << offset.y();
+    EXPECT_EQ(NextTabStop(d->edt_title), d->edt_iso);
+    EXPECT_EQ(NextTabStop(d->edt_iso), d->lv_menu);
+    EXPECT_EQ(NextTabStop(d->lv_menu), d->edt_title);
 }
 
 TEST_F(FrmConfigTest, NoListFileOpensEmptyAndOkWritesAnEmptyFile) {
@@ -162,33 +147,31 @@ TEST_F(FrmConfigTest, LoadsByTheReadingRuleAndOkWritesItBack) {
 
 TEST_F(FrmConfigTest, AddNeedsTitlePathAndAnExistingFileSilently) {
     auto dialog = Open();
-    // Nothing chosen yet.
     dialog->edt_title->setText("PE");
-    dialog->btn_add->click();
-    // No title.
-    Fill(*dialog, "", ImagePath("a.iso"));
-    dialog->btn_add->click();
-    // A folder is not a file.
-    Fill(*dialog, "PE", folder.path().string());
-    dialog->btn_add->click();
-    // The chosen file was deleted since.
-    Fill(*dialog, "PE", ImagePath("gone.iso"));
-    WriteBytes(ImagePath("gone.iso"), "x");
-    fs::remove(ImagePath("gone.iso"));
+    dialog->btn_add->click();                               // nothing chosen yet
+    const std::string broken = ImagePath("two\nlines.iso"); // cannot be one line of the list
+    WriteBytes(broken, "x");
+    // No title; a folder; a name typed in the chooser for a file that does not exist; a path
+    // with a line break.
+    for (const auto& [title, path] :
+         std::vector<std::pair<QString, std::string>>{{"", ImagePath("a.iso")},
+                                                      {"PE", folder.path().string()},
+                                                      {"PE", ImagePath("typed.iso")},
+                                                      {"PE", broken}}) {
+        Fill(*dialog, title, path);
+        EXPECT_EQ(dialog->edt_iso->text().toStdString(), path);
+        dialog->btn_add->click();
+    }
+    // The chosen file was deleted since it was chosen.
+    Fill(*dialog, "PE", ImagePath("a.iso"));
+    fs::remove(ImagePath("a.iso"));
     dialog->btn_add->click();
     EXPECT_EQ(dialog->lv_menu->rowCount(), 0);
     EXPECT_TRUE(messages.messages.isEmpty() && messages.errors.isEmpty());
-
-    // A name typed in the chooser for a file that does not exist shows, and is not added.
-    Fill(*dialog, "PE", ImagePath("typed.iso"));
-    EXPECT_EQ(dialog->edt_iso->text().toStdString(), ImagePath("typed.iso"));
-    dialog->btn_add->click();
-    EXPECT_EQ(dialog->lv_menu->rowCount(), 0);
-
     // Cancelling the chooser keeps the path that was there.
     dialog->dlgOpen = [](QWidget*) { return std::optional<std::string>(); };
     dialog->btn_selectiso->click();
-    EXPECT_EQ(dialog->edt_iso->text().toStdString(), ImagePath("typed.iso"));
+    EXPECT_EQ(dialog->edt_iso->text().toStdString(), ImagePath("a.iso"));
 }
 
 TEST_F(FrmConfigTest, AddsAsTypedAcceptsDuplicatesAndSavesTitlesWithBars) {
@@ -198,6 +181,9 @@ TEST_F(FrmConfigTest, AddsAsTypedAcceptsDuplicatesAndSavesTitlesWithBars) {
     dialog->btn_add->click();
     EXPECT_EQ(dialog->edt_title->text(), QStringLiteral(" 维护 "));
     EXPECT_EQ(dialog->edt_iso->text().toStdString(), ImagePath("a.iso"));
+    // A pasted title keeps its first line only, as a single-line edit would.
+    dialog->edt_title->setText(QStringLiteral("first\nsecond"));
+    EXPECT_EQ(dialog->edt_title->text(), QStringLiteral("first"));
     Fill(*dialog, "a|b", ImagePath("b.img"));
     dialog->btn_add->click();
     dialog->btn_ok->click();

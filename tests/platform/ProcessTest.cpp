@@ -1,12 +1,8 @@
 #include "platform/Process.h"
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,59 +10,29 @@ using vornel::platform::ChildProcess;
 using vornel::platform::ProcessOutcome;
 using namespace std::chrono_literals;
 
+// Timing, missing programs and argument passing are tested through the runner (RunAndWait).
 namespace {
 
-ProcessOutcome RunToEnd(const std::vector<std::string>& argv) {
-    ChildProcess child(argv);
+ProcessOutcome Shell(const std::string& script) {
+    ChildProcess child({"/bin/sh", "-c", script});
     while (!child.WaitSlice(100ms)) {
     }
     return child.Outcome();
 }
 
-ProcessOutcome Shell(const std::string& script) {
-    return RunToEnd({"/bin/sh", "-c", script});
-}
-
 } // namespace
 
 TEST(ChildProcess, ReportsExitCodeAndSignal) {
-    auto ok = RunToEnd({"/bin/true"});
-    EXPECT_TRUE(ok.started);
-    EXPECT_TRUE(ok.exited);
-    EXPECT_EQ(ok.exitCode, 0);
-    EXPECT_TRUE(ok.Succeeded());
-
+    EXPECT_TRUE(Shell("exit 0").Succeeded());
     auto failed = Shell("exit 3");
-    EXPECT_TRUE(failed.started);
-    EXPECT_TRUE(failed.exited);
+    EXPECT_TRUE(failed.started && failed.exited);
     EXPECT_EQ(failed.exitCode, 3);
     EXPECT_FALSE(failed.Succeeded());
-
     auto killed = Shell("kill -TERM $$");
     EXPECT_TRUE(killed.started);
     EXPECT_FALSE(killed.exited);
     EXPECT_EQ(killed.signal, SIGTERM);
     EXPECT_FALSE(killed.Succeeded());
-}
-
-TEST(ChildProcess, AProgramThatCannotStartSaysSoAtOnce) {
-    auto start = std::chrono::steady_clock::now();
-    ChildProcess missing({"/nonexistent/folder/fbinst.exe", "G:"});
-    EXPECT_FALSE(missing.Started());
-    EXPECT_TRUE(missing.WaitSlice(100ms));
-    EXPECT_EQ(missing.Outcome().startError, ENOENT);
-    EXPECT_FALSE(missing.Outcome().Succeeded());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
-
-    ChildProcess empty(std::vector<std::string>{});
-    EXPECT_FALSE(empty.Started());
-    ChildProcess folder({"/tmp"});
-    EXPECT_FALSE(folder.Started());
-    EXPECT_NE(folder.Outcome().startError, 0);
-}
-
-TEST(ChildProcess, BareNamesAreLookedUpInPath) {
-    EXPECT_TRUE(RunToEnd({"true"}).Succeeded());
 }
 
 TEST(ChildProcess, RunsWithoutTerminalInputOrOurDescriptors) {
@@ -81,28 +47,11 @@ TEST(ChildProcess, RunsWithoutTerminalInputOrOurDescriptors) {
     ::close(leaked);
 }
 
-TEST(ChildProcess, WaitSliceReturnsSoonAfterTheEnd) {
-    ChildProcess child({"/bin/sleep", "0.3"});
-    ASSERT_TRUE(child.Started());
-    auto start = std::chrono::steady_clock::now();
-    int slices = 0;
-    while (!child.WaitSlice(100ms))
-        ++slices;
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(slices, 2);
-    EXPECT_GE(took, 290ms);
-    EXPECT_LT(took, 420ms);
-    EXPECT_TRUE(child.Outcome().Succeeded());
-}
-
 TEST(ChildProcess, DestroyingARunningChildWaitsForIt) {
-    auto folder = std::filesystem::temp_directory_path() / ("vornel-process-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    auto mark = folder / "done";
+    auto mark = std::filesystem::temp_directory_path() / ("vornel-process-" + std::to_string(::getpid()));
     {
         ChildProcess child({"/bin/sh", "-c", "sleep 0.2; touch '" + mark.string() + "'"});
         ASSERT_TRUE(child.Started());
     }
-    EXPECT_TRUE(std::filesystem::exists(mark));
-    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(std::filesystem::remove(mark));
 }
