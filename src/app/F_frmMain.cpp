@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QWindow>
+#include <initializer_list>
 
 namespace vornel::app {
 
@@ -60,8 +61,7 @@ void TfrmMain::FormCreate(const MainWindowSetup& setup) {
 void TfrmMain::SetBusy(bool busy) {
     FBusy = busy;
     for (QWidget* control :
-         {static_cast<QWidget*>(cbb_disk), static_cast<QWidget*>(btn_make), static_cast<QWidget*>(btn_config),
-          static_cast<QWidget*>(btn_clean), static_cast<QWidget*>(btn_close)})
+         std::initializer_list<QWidget*>{cbb_disk, btn_make, btn_config, btn_clean, btn_close})
         control->setEnabled(!busy);
     img_wait->setVisible(busy);
     lbl_wait->setVisible(busy);
