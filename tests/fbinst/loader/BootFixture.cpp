@@ -1,6 +1,7 @@
 #include "fbinst/loader/BootFixture.h"
 
 #include "fbinst/loader/Shell.h"
+#include "loader/GrubText.h"
 #include "loader/Loader.h"
 
 #include <cstdlib>
@@ -42,14 +43,6 @@ std::vector<std::uint8_t> PowerOffCode(int value) {
 }
 
 } // namespace
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
 
 void Sh(const std::string& command) {
     const auto [output, ok] = RunShell("set -e; " + command + " 2>&1");
@@ -116,7 +109,7 @@ void StickBoot::MakeStick(int bootSlot, int dataSlot,
         if (!folder.empty()) {
             Sh(mtool("mmd") + "-D s ::/" + folder.string() + " || true"); // may exist already
         }
-        Sh(mtool("mcopy") + "-o " + Quoted(source) + " ::/" + name);
+        Sh(mtool("mcopy") + "-o " + GrubQuote(source) + " ::/" + name);
     }
 }
 
@@ -127,51 +120,24 @@ std::string ReadWhole(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Sends one line to QEMU's monitor socket.
-bool SendToMonitor(const std::string& socketPath, const std::string& line) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-    bool sent = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // let the monitor read it
-    close(fd);
-    return sent;
-}
-
 } // namespace
+
+std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) const {
+    return "timeout " + std::to_string(seconds) +
+           " qemu-system-x86_64 -m 256 -display none -no-reboot -serial file:" + dir_ +
+           "/serial.log -monitor " + monitor +
+           " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
+           "if=none,id=s,format=raw,file=" +
+           image_ + " -device usb-storage,drive=s,bootindex=0 >/dev/null 2>&1";
+}
 
 std::string StickBoot::ScreenSizeOnceShown(const std::string& marker) {
     const std::string log = dir_ + "/serial.log";
-    const std::string monitor = dir_ + "/monitor.sock";
     const std::string screen = dir_ + "/screen.ppm";
     fs::remove(log);
-    std::vector<std::string> args = {"timeout",
-                                     "60",
-                                     "qemu-system-x86_64",
-                                     "-m",
-                                     "256",
-                                     "-display",
-                                     "none",
-                                     "-no-reboot",
-                                     "-serial",
-                                     "file:" + log,
-                                     "-monitor",
-                                     "unix:" + monitor + ",server,nowait",
-                                     "-device",
-                                     "qemu-xhci",
-                                     "-drive",
-                                     "if=none,id=s,format=raw,file=" + image_,
-                                     "-device",
-                                     "usb-storage,drive=s,bootindex=0"};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, "timeout", nullptr, nullptr, argv.data(), environ) != 0) {
+    // QEMU's monitor reads its commands from this pipe.
+    FILE* monitor = popen(QemuCommand(60, "stdio").c_str(), "w");
+    if (monitor == nullptr) {
         throw std::runtime_error("cannot start qemu");
     }
     bool shown = false;
@@ -182,7 +148,9 @@ std::string StickBoot::ScreenSizeOnceShown(const std::string& marker) {
     std::string size;
     if (shown) {
         std::this_thread::sleep_for(std::chrono::seconds(1)); // the rest of the menu
-        SendToMonitor(monitor, "screendump " + screen + "\n");
+        fputs(("screendump " + screen + "\n").c_str(), monitor);
+        fflush(monitor);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         // "P6\nW H\n255\n" then the pixels.
         std::istringstream header(ReadWhole(screen));
         std::string magic;
@@ -192,26 +160,17 @@ std::string StickBoot::ScreenSizeOnceShown(const std::string& marker) {
             size = std::to_string(width) + "x" + std::to_string(height);
         }
     }
-    SendToMonitor(monitor, "quit\n");
-    int status = 0;
-    waitpid(pid, &status, 0);
+    fputs("quit\n", monitor);
+    pclose(monitor);
     return size;
 }
 
 BootRun StickBoot::Boot(int seconds) {
-    const std::string log = dir_ + "/serial.log";
-    fs::remove(log);
-    const int status =
-        std::system(("timeout " + std::to_string(seconds) +
-                     " qemu-system-x86_64 -m 256 -display none -no-reboot -serial file:" + log +
-                     " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
-                     "if=none,id=s,format=raw,file=" +
-                     image_ + " -device usb-storage,drive=s,bootindex=0 >/dev/null 2>&1")
-                        .c_str());
+    fs::remove(dir_ + "/serial.log");
+    const int status = std::system(QemuCommand(seconds, "none").c_str());
     BootRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(log, std::ios::binary);
-    run.serial.assign(std::istreambuf_iterator<char>(in), {});
+    run.serial = ReadWhole(dir_ + "/serial.log");
     return run;
 }
 

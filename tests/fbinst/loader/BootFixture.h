@@ -20,9 +20,6 @@ constexpr int QemuExitCode(int value) {
     return (value << 1) | 1;
 }
 
-// A single-quoted shell word.
-std::string Quoted(const std::string& text);
-
 // Runs a shell command; throws with its output when it fails, which ends the test.
 void Sh(const std::string& command);
 
@@ -50,6 +47,9 @@ class StickBoot : public ::testing::Test {
     // Boots image_, waits until `marker` shows on the serial line, and gives the screen's size
     // in pixels at that moment ("720x400" is VGA text mode), or "" when it never showed.
     std::string ScreenSizeOnceShown(const std::string& marker);
+
+    // QEMU booting image_ as a USB stick, its serial line into dir_/serial.log.
+    std::string QemuCommand(int seconds, const std::string& monitor) const;
 
     std::string dir_;
     std::string image_;

@@ -35,11 +35,5 @@ TEST(ImagesTest, TheCoreLoadsItsRestFromTheSectorsThatFollow) {
     EXPECT_LT(core.size(), 1024u * 1024u);
 }
 
-TEST(ImagesTest, TheLoadersFilesLiveTogetherInTheBootArea) {
-    EXPECT_STREQ(kConfigPath, "vornel/grub.cfg");
-    EXPECT_STREQ(kFontPath, "vornel/unicode.pf2");
-    EXPECT_STREQ(kMemdiskPath, "vornel/memdisk");
-}
-
 } // namespace
 } // namespace vornel::fbinst::loader

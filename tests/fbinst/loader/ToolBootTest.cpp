@@ -3,6 +3,7 @@
 // not reach the menu any more.
 
 #include "fbinst/loader/BootFixture.h"
+#include "loader/GrubText.h"
 #include "loader/Loader.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ class ToolMadeStickBoot : public StickBoot {
         Tool("add-menu -s fb.cfg 'timeout 0'");
         Tool("add-menu -s fb.cfg 'menu F1 grldr grldr'");
         for (const auto& [name, source] : files) {
-            Tool("add " + Quoted(name) + " " + Quoted(source));
+            Tool("add " + GrubQuote(name) + " " + GrubQuote(source));
         }
     }
 
