@@ -9,6 +9,38 @@
 
 namespace vornel::fbinst {
 
+namespace {
+
+// A private temporary file holding `bytes`, removed at destruction.
+class TempFile {
+  public:
+    explicit TempFile(const std::string& bytes) : path_(platform::TempPath() + "fbinst-XXXXXX") {
+        const int fd = mkstemp(path_.data());
+        if (fd < 0)
+            throw Failure("cannot create a temporary file in " + platform::TempPath());
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) {
+                close(fd);
+                unlink(path_.c_str());
+                throw Failure("cannot write a temporary file in " + platform::TempPath());
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        close(fd);
+    }
+    ~TempFile() { unlink(path_.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+} // namespace
+
 void MakeFat(const std::string& path, const Partition& partition, FatKind kind, Geometry geometry,
              const std::string& label) {
     // The block count (in KiB) bounds mkfs.fat to the partition; it never sizes from the drive.
@@ -81,19 +113,8 @@ void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name) c
 }
 
 void FatVolume::WriteFile(const std::string& name, const std::string& bytes) const {
-    std::string temp = platform::TempPath() + "fbinst-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        throw Failure("cannot create a temporary file in " + platform::TempPath());
-    close(fd);
-    try {
-        platform::WriteFileAtomically(temp, bytes);
-        CopyIn(temp, name);
-    } catch (...) {
-        unlink(temp.c_str());
-        throw;
-    }
-    unlink(temp.c_str());
+    const TempFile temp(bytes);
+    CopyIn(temp.Path(), name);
 }
 
 std::optional<std::string> FatVolume::ReadFile(const std::string& name) const {
@@ -108,6 +129,10 @@ void FatVolume::StreamFile(const std::string& name, const std::function<void(std
     const ToolRun run = RunTool({"mtype", "-i", Image(), "::/" + name}, {}, sink);
     if (run.exitCode != 0)
         throw Failure("cannot read \"" + name + "\" from the drive: " + run.errorText);
+}
+
+std::string FatVolume::ClusterChain(const std::string& name) const {
+    return RunToolChecked({"mshowfat", "-i", Image(), "::/" + name});
 }
 
 std::vector<std::string> FatVolume::ListAll() const {

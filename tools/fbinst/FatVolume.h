@@ -31,6 +31,8 @@ class FatVolume {
     std::optional<std::string> ReadFile(const std::string& name) const;
     // Hands the file's bytes to `sink` piece by piece; throws Failure when it cannot be read.
     void StreamFile(const std::string& name, const std::function<void(std::string_view)>& sink) const;
+    // The file's line of mshowfat: its name and its cluster runs.
+    std::string ClusterChain(const std::string& name) const;
     // Every file and folder (folders end in "/"), depth first.
     std::vector<std::string> ListAll() const;
     std::uint64_t FreeBytes() const;

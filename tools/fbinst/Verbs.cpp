@@ -2,6 +2,7 @@
 
 #include "BootArea.h"
 #include "BootLoader.h"
+#include "CopyCheck.h"
 #include "Disk.h"
 #include "ExternalTool.h"
 #include "Failure.h"
@@ -13,6 +14,7 @@
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <vector>
 
 namespace vornel::fbinst {
@@ -76,26 +78,6 @@ std::string ResolveSource(const std::string& source) {
     if (platform::FileExists(slashed))
         return slashed;
     throw Failure("the source file \"" + source + "\" does not exist");
-}
-
-void CompareWithSource(const FatVolume& volume, const std::string& name, const std::string& source) {
-    std::ifstream in(source, std::ios::binary);
-    if (!in)
-        throw Failure("cannot read \"" + source + "\" to check the copy");
-    std::vector<char> expected(1 << 20);
-    bool same = true;
-    volume.StreamFile(name, [&](std::string_view piece) {
-        while (same && !piece.empty()) {
-            const std::size_t n = std::min(piece.size(), expected.size());
-            in.read(expected.data(), static_cast<std::streamsize>(n));
-            if (static_cast<std::size_t>(in.gcount()) != n ||
-                std::memcmp(expected.data(), piece.data(), n) != 0)
-                same = false;
-            piece.remove_prefix(n);
-        }
-    });
-    if (!same || in.peek() != std::char_traits<char>::eof())
-        throw Failure("the copy of \"" + name + "\" on the drive differs from \"" + source + "\"");
 }
 
 std::string Describe(const Partition& p) {
@@ -200,8 +182,20 @@ void AddFile(const DriveRef& drive, const std::string& name, const std::string& 
     volume.CopyIn(sourcePath, target);
     if (IsMenuFile(target))
         RefreshLoaderConfig(volume);
-    SyncDrive(drive.path, drive.isImageFile, bytes);
-    CompareWithSource(volume, target, sourcePath);
+    const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
+    Disk disk(drive.path, drive.isImageFile);
+    if (disk.Bytes() != bytes)
+        throw Failure(drive.path + " changed size while the file was copied");
+    // The read-back sees the same bytes before and after the flush, so both run at once; the
+    // add succeeds only when both do.
+    auto flushed = std::async(std::launch::async, [&] { disk.Sync(); });
+    try {
+        CheckCopy(disk, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath);
+    } catch (...) {
+        flushed.wait();
+        throw;
+    }
+    flushed.get();
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
 }
 

@@ -1,0 +1,82 @@
+// The read-back after a copy: cluster runs, FAT geometry, and a copy that differs.
+
+#include "CopyCheck.h"
+#include "Failure.h"
+#include "ImageChecks.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace vornel::fbinst::testing {
+namespace {
+
+TEST(FbinstCopyCheck, ClusterRunsAsMshowfatPrintsThem) {
+    const auto runs = ParseClusterRuns("::/big.iso <106644-153291> <5-84428> <7>\n");
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].first, 106644u);
+    EXPECT_EQ(runs[0].last, 153291u);
+    EXPECT_EQ(runs[2].first, 7u);
+    EXPECT_EQ(runs[2].last, 7u);
+    EXPECT_TRUE(ParseClusterRuns("::/empty.txt \n").empty());
+    EXPECT_THROW(ParseClusterRuns("::/x <9-3>"), Failure);
+    EXPECT_THROW(ParseClusterRuns("::/x <1-3>"), Failure);
+}
+
+TEST(FbinstCopyCheck, GeometryOfFat16AndFat32BootSectors) {
+    std::array<std::uint8_t, 512> fat16{};
+    fat16[11] = 0x00, fat16[12] = 0x02; // 512-byte sectors
+    fat16[13] = 4;                      // per cluster
+    fat16[14] = 4;                      // reserved
+    fat16[16] = 2;                      // FATs
+    fat16[17] = 0x00, fat16[18] = 0x02; // 512 root entries = 32 sectors
+    fat16[22] = 40;                     // sectors per FAT
+    const FatGeometry g16 = ParseFatGeometry(fat16);
+    EXPECT_EQ(g16.clusterBytes, 2048u);
+    EXPECT_EQ(g16.dataStartBytes, (4u + 80u + 32u) * 512u);
+
+    std::array<std::uint8_t, 512> fat32 = fat16;
+    fat32[17] = fat32[18] = 0;
+    fat32[22] = 0;
+    fat32[14] = 32;
+    fat32[36] = 0xB0, fat32[37] = 0x04; // 1200 sectors per FAT
+    EXPECT_EQ(ParseFatGeometry(fat32).dataStartBytes, (32u + 2400u) * 512u);
+
+    std::array<std::uint8_t, 512> damaged = fat16;
+    damaged[13] = 3;
+    EXPECT_THROW(ParseFatGeometry(damaged), Failure);
+    EXPECT_THROW(ParseFatGeometry({}), Failure);
+}
+
+TEST(FbinstCopyCheck, FindsAChangedByteAndAWrongLength) {
+    ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 64 << 20);
+    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
+    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}).exitCode, 0);
+    std::string bytes(300000, 'a');
+    bytes[123456] = 'b';
+    const std::string source = scratch.Path() + "/src.bin";
+    WriteWholeFile(source, bytes);
+    ASSERT_EQ(RunFbinstExe({"G:", "add", "f.bin", source}).exitCode, 0);
+
+    const std::uint64_t fatStart = 16384 * 512;
+    const auto runs = ParseClusterRuns(
+        RunProgram({"mshowfat", "-i", image + "@@" + std::to_string(fatStart), "::/f.bin"}).out);
+    {
+        const Disk disk(image, true, false);
+        EXPECT_NO_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source));
+        EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size() + 100000, source), Failure);
+    }
+    // Change the one 'b' on the drive into 'a'.
+    const std::string whole = ReadWholeFile(image);
+    const std::size_t at = whole.find(bytes.substr(123000, 1000));
+    ASSERT_NE(at, std::string::npos);
+    std::string changed = whole;
+    changed[at + 456] = 'a';
+    WriteWholeFile(image, changed);
+    const Disk disk(image, true, false);
+    EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source), Failure);
+}
+
+} // namespace
+} // namespace vornel::fbinst::testing
