@@ -183,6 +183,22 @@ TEST_F(GifComposition, DecodingKeepsWhatThePlayerNeeds) {
     EXPECT_FALSE(DecodeGifFile(folder.filePath(QStringLiteral("missing.gif")).toStdString()).has_value());
 }
 
+TEST_F(GifComposition, InterlacedRowsComeBackInPictureOrder) {
+    // Eight rows stored in this order; marking the image interlaced makes them rows 0, 4, 2, 6, 1, 3, 5, 7.
+    GifFrame frame = PlainFrame(0, 0, 1, 8, 0);
+    for (int row = 0; row < 8; ++row)
+        frame.pixels[row] = static_cast<std::uint8_t>(row);
+    const QString path = WriteGif(folder, QStringLiteral("i.gif"), Animation(1, 8, {frame}));
+    QByteArray bytes = ReadAll(path);
+    const qsizetype descriptor = bytes.indexOf(QByteArray("\x2c\0\0\0\0\x01\0\x08\0", 9));
+    ASSERT_GT(descriptor, 0);
+    bytes[descriptor + 9] = static_cast<char>(bytes[descriptor + 9] | 0x40);
+    WriteAll(path, bytes);
+    const auto decoded = DecodeGifFile(path.toStdString());
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->frames[0].pixels, (std::vector<std::uint8_t>{0, 4, 2, 5, 1, 6, 3, 7}));
+}
+
 TEST(FrameComposer, AFrameReachingOutsideTheScreenIsClipped) {
     GifAnimation animation =
         Animation(3, 2, {Frame(2, 1, 4, 3, kGreen, 5, 2), Frame(0, 0, 1, 1, kRed, 5, 1)});
