@@ -128,7 +128,7 @@ std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) cons
            "/serial.log -monitor " + monitor +
            " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
            "if=none,id=s,format=raw,file=" +
-           image_ + " -device usb-storage,drive=s,bootindex=0 >/dev/null 2>&1";
+           image_ + " -device usb-storage,drive=s,bootindex=0 " + extraQemuArgs_ + " >/dev/null 2>&1";
 }
 
 std::string StickBoot::ScreenSizeOnceShown(const std::string& marker) {

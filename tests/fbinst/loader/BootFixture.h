@@ -53,6 +53,7 @@ class StickBoot : public ::testing::Test {
 
     std::string dir_;
     std::string image_;
+    std::string extraQemuArgs_; // more devices, such as an internal disk
 };
 
 } // namespace vornel::fbinst::loader::test

@@ -74,6 +74,21 @@ TEST_F(HandMadeStickBoot, BootAreaInSlotFourIsFoundAndBootsTheDefaultIsoImage) {
     EXPECT_NE(run.serial.find("ISO 光盘"), std::string::npos) << run.serial;
 }
 
+TEST_F(HandMadeStickBoot, TheLocalDiskEntryBootsTheSecondBiosDisk) {
+    // The booted stick is BIOS disk 0x80 (hd0); the machine's own disk follows as hd1.
+    constexpr int kDiskExitValue = 0x51;
+    std::string mbr = {'\xB0', static_cast<char>(kDiskExitValue), '\xE6', '\xF4', '\xF4', '\xEB', '\xFD'};
+    mbr.resize(510, '\0');
+    mbr += "\x55\xAA";
+    const std::string disk = WriteFile("disk.img", mbr + std::string(1 << 20, '\0'));
+    extraQemuArgs_ = "-drive if=ide,format=raw,file=" + disk;
+    const std::string config =
+        Config({"timeout 1", "title 从本机硬盘启动", "rootnoverify (hd1)", "chainloader +1"});
+    MakeStick(2, 1, {{kConfigPath, config}});
+    const BootRun run = Boot(60);
+    EXPECT_EQ(run.exitCode, QemuExitCode(kDiskExitValue)) << run.serial;
+}
+
 TEST_F(HandMadeStickBoot, AGrldrInTheBootAreaIsHandedOverToTheWayNtldrIsStarted) {
     // A stand-in with the power-off code: GRUB loads it at 2000:0 and jumps to it, as a FAT boot
     // sector starts NTLDR or grldr.

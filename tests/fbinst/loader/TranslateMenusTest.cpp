@@ -99,6 +99,19 @@ TEST(TranslateMenusTest, AStartMenuThatWaitsOffersMenuLstAsASubMenu) {
     ExpectGrubParses(config);
 }
 
+TEST(TranslateMenusTest, OnlyKeysGrubKnowsBecomeHotKeys) {
+    const std::string config =
+        TranslateMenus({"menu F12 a.bin a", "menu f10 b.bin b", "menu F13 c.bin c", "menu F01 d.bin d",
+                        "menu F0 e.bin e", "menu Ctrl f.bin f", "menu 7 g.bin g"},
+                       {});
+    EXPECT_THAT(config, HasSubstr("menuentry 'a' --hotkey=f12 {"));
+    EXPECT_THAT(config, HasSubstr("menuentry 'b' --hotkey=f10 {"));
+    for (const char* title : {"c", "d", "e", "f"}) {
+        EXPECT_THAT(config, HasSubstr(std::string("menuentry '") + title + "' {"));
+    }
+    EXPECT_THAT(config, HasSubstr("menuentry 'g' --hotkey=7 {"));
+}
+
 TEST(TranslateMenusTest, OnlyTheGrldrItemChosenAtOnceFlattensTheMenu) {
     // menu.lst shown by itself is the else branch of the grldr test, at the top level.
     const auto flattened = HasSubstr("else\nmenuentry 'a' {\nhalt\n}\nfi\n");

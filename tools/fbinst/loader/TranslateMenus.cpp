@@ -124,9 +124,9 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
 // GRUB knows the function keys and single letters or digits as hot keys.
 std::string HotkeyOption(const std::string& key) {
     const std::string lower = AsciiLower(key);
-    const bool functionKey = lower.size() >= 2 && lower.size() <= 3 && lower[0] == 'f' &&
-                             lower.find_first_not_of("0123456789", 1) == std::string::npos &&
-                             std::stoi(lower.substr(1)) >= 1 && std::stoi(lower.substr(1)) <= 12;
+    const bool functionKey = lower.starts_with('f') &&
+                             ((lower.size() == 2 && lower[1] >= '1' && lower[1] <= '9') ||
+                              (lower.size() == 3 && lower[1] == '1' && lower[2] >= '0' && lower[2] <= '2'));
     const bool letterOrDigit =
         lower.size() == 1 && ((lower[0] >= 'a' && lower[0] <= 'z') || (lower[0] >= '0' && lower[0] <= '9'));
     return functionKey || letterOrDigit ? " --hotkey=" + lower : "";
