@@ -109,6 +109,8 @@ void TfrmMain::BuildLayout() {
                                  btn_min, cbb_disk, rb_hdd,     rb_zip};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The first control in the tab order holds the focus when the window first opens.
+    wbMain->setFocus();
 }
 
 } // namespace vornel::app
