@@ -96,6 +96,9 @@ void TfrmConfig::BuildLayout() {
     lv_menu->horizontalHeader()->resizeSection(0, 100);
     lv_menu->horizontalHeader()->resizeSection(1, 140);
     lv_menu->verticalHeader()->hide();
+    // Rows as tight as a list view's, not the taller default of a table.
+    lv_menu->verticalHeader()->setMinimumSectionSize(1);
+    lv_menu->verticalHeader()->setDefaultSectionSize(lv_menu->fontMetrics().height() + 4);
     lv_menu->setShowGrid(false);
     lv_menu->setWordWrap(false);
     lv_menu->setSelectionBehavior(QAbstractItemView::SelectRows);
