@@ -74,7 +74,7 @@ std::string DestinationRoot(const std::string& destDir) {
 }
 
 std::string DisplayPath(const std::string& root, const std::string& name) {
-    return root + "/" + NativePath(name);
+    return root.empty() ? NativePath(name) : root + "/" + NativePath(name);
 }
 
 } // namespace

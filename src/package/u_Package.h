@@ -89,7 +89,9 @@ std::int64_t AvailableBytes(const std::string& path);
 // platform::EFOpenError; an output file that cannot be created raises platform::EFCreateError.
 // Destination folders are paths of this system; a "\" in them is taken as a folder separator.
 // Nothing is ever written through a symbolic link below the destination, and an existing file
-// (a read-only one too) is replaced by a new file rather than written into.
+// (a read-only one too) is replaced by a new file rather than written into. Extracted files get
+// no execute permission. Entry data that ends before FileSize bytes ends the copy: the copy
+// returns the shorter length, which ExtractAll turns into kSizeMismatch.
 class TFDPackage {
   public:
     TPackageProgressEvent OnProgress;
@@ -102,8 +104,9 @@ class TFDPackage {
     static std::int32_t ReadFileList(const std::string& PackageFile, TPackedFileInfoArr& Entries,
                                      TPackageHeader& Header);
 
-    // Extracts every entry below DestDir (created when missing). Result: FileCount or a negative
-    // code; names are all checked before anything is written.
+    // Extracts every entry below DestDir (created when missing, not for an empty package). Result:
+    // FileCount or a negative code; names are all checked before anything is written. Chunk
+    // reports name the output file as a path of this system ("/" separators).
     std::int32_t ExtractAll(const std::string& PackageFile, const std::string& DestDir);
 
     // Extracts one entry as ReadFileList returned it. Result: bytes written, kMissingFile (also
