@@ -2,6 +2,7 @@
 
 #include "BootLoader.h"
 #include "ImageChecks.h"
+#include "platform/CommandLine.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -149,6 +150,37 @@ TEST_F(FbinstImage, MenuLinesAndFilesLandInTheBootAreaWithTheirBytes) {
     EXPECT_EQ(std::filesystem::file_size(image_), kImageBytes);
 }
 
+// The lines exactly as the make and restore operations send them, split as the runner splits them.
+TEST_F(FbinstImage, TheMakeAndRestoreLinesAsTheProgramSendsThem) {
+    const std::string work = scratch_.Path() + "/VnTemp/";
+    std::filesystem::create_directories(work + "boot");
+    WriteWholeFile(work + "boot/x.img", Pattern(4096, 5));
+    const std::string iso = Source("PE.ISO", Pattern(70000, 6));
+    const std::string prefix = work + "fbinst.exe G: ";
+    const std::vector<std::string> lines{
+        prefix + " format -f -a  -p 8m -e 100m",
+        prefix + "add-menu -s \"fb.cfg\" \"default 0\"",
+        prefix + "add-menu -s \"fb.cfg\" \"timeout 0\"",
+        prefix + "add-menu -s \"fb.cfg\" \"menu F1 grldr \"grldr\"",
+        prefix + "add \"boot/x.img\" \"" + work + "boot\\x.img\"",
+        prefix + "add \"boot/customISO_0.iso\" \"" + iso + "\"",
+    };
+    for (const std::string& line : lines) {
+        std::vector<std::string> args = platform::SplitCommandLine(line);
+        args.erase(args.begin());
+        const ToolResult run = RunFbinstExe(args);
+        ASSERT_EQ(run.exitCode, 0) << line << "\n" << run.err;
+    }
+    EXPECT_EQ(Mtype(image_, kBootStart, "fb.cfg").out, "default 0\r\ntimeout 0\r\nmenu F1 grldr grldr\r\n");
+    EXPECT_EQ(Mtype(image_, kBootStart, "boot/x.img").out, Pattern(4096, 5));
+    EXPECT_EQ(Mtype(image_, kBootStart, "boot/customISO_0.iso").out, Pattern(70000, 6));
+
+    std::vector<std::string> restore = platform::SplitCommandLine(work + "fbinst.exe G: format -f -r");
+    restore.erase(restore.begin());
+    ASSERT_EQ(RunFbinstExe(restore).exitCode, 0);
+    EXPECT_EQ(SfdiskDump(image_).size(), 1u);
+}
+
 TEST_F(FbinstImage, RestoreLeavesOneCleanFat32OverTheWholeDrive) {
     ExpectFormatted({"G:", "format", "-f", "-a", "-z", "-p", "8m", "-e", "100m"});
     ASSERT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", "default 0"}).exitCode, 0);
@@ -183,6 +215,7 @@ TEST_F(FbinstImage, BadInputsFailClearlyAndLeaveTheImageAlone) {
         {"G:", "format", "-f", "-a", "-p", "8m", "-e", "710m"},
         {"G:", "add", "../escape", Source("e.txt", "x")},
         {"G:", "cat", "no/such/file"},
+        {"G:", "add-menu", "-s", "fb.cfg", "timeout 0\r\ndefault 1"},
     };
     for (const auto& args : refused) {
         const ToolResult run = RunFbinstExe(args);

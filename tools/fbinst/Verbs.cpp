@@ -147,6 +147,8 @@ void FormatRestore(const DriveRef& drive, std::ostream& out) {
 
 void AddMenuLine(const DriveRef& drive, const std::string& file, const std::string& line, std::ostream& out) {
     const std::string name = CleanFatName(file);
+    if (line.find_first_of("\r\n") != std::string::npos)
+        throw Failure("a menu line cannot hold a line break");
     EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
     const std::uint64_t bytes = DriveBytes(drive);
     const FoundLayout layout = RequireBootArea(drive);
