@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
+#include <memory>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vornel::fbinst {
 
@@ -55,10 +58,25 @@ void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<Clust
     std::array<std::uint8_t, 512> bootSector{};
     disk.ReadAt(fatStart, bootSector);
     const FatGeometry fat = ParseFatGeometry(bootSector);
-    std::ifstream source(sourcePath, std::ios::binary);
-    if (!source)
+    const int sourceFd = open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (sourceFd < 0)
         throw Failure("cannot read \"" + sourcePath + "\" to check the copy");
+    struct stat info {};
+    const bool sized = fstat(sourceFd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) == fileBytes;
+    // The mapping keeps the file open on its own; the descriptor is closed on every way out.
+    const auto mapSource = [&] {
+        try {
+            return std::make_unique<MappedBytes>(sourceFd, 0, sized ? fileBytes : 0, sourcePath);
+        } catch (...) {
+            close(sourceFd);
+            throw;
+        }
+    };
+    const std::unique_ptr<MappedBytes> mappedSource = mapSource();
+    close(sourceFd);
     const auto differs = [&] { return Failure("the copy on the drive differs from \"" + sourcePath + "\""); };
+    if (!sized)
+        throw differs();
 
     std::uint64_t clusters = 0;
     for (const ClusterRun& run : runs)
@@ -67,27 +85,18 @@ void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<Clust
         throw Failure("the copy on the drive has " + std::to_string(clusters) +
                       " clusters, not the size of \"" + sourcePath + "\"");
 
-    constexpr std::uint64_t kPiece = 4 << 20;
-    std::vector<std::uint8_t> onDrive(kPiece);
-    std::vector<char> expected(kPiece);
+    const std::uint8_t* expected = mappedSource->Bytes().data();
     std::uint64_t left = fileBytes;
     for (const ClusterRun& run : runs) {
-        std::uint64_t offset = fatStart + fat.dataStartBytes + (run.first - 2) * fat.clusterBytes;
-        std::uint64_t runLeft = std::min(left, (run.last - run.first + 1) * fat.clusterBytes);
-        left -= runLeft;
-        while (runLeft > 0) {
-            const std::size_t n = static_cast<std::size_t>(std::min(runLeft, kPiece));
-            disk.ReadAt(offset, std::span(onDrive.data(), n));
-            source.read(expected.data(), static_cast<std::streamsize>(n));
-            if (static_cast<std::size_t>(source.gcount()) != n ||
-                std::memcmp(onDrive.data(), expected.data(), n) != 0)
-                throw differs();
-            offset += n;
-            runLeft -= n;
-        }
+        const std::uint64_t offset = fatStart + fat.dataStartBytes + (run.first - 2) * fat.clusterBytes;
+        const std::uint64_t runBytes = std::min(left, (run.last - run.first + 1) * fat.clusterBytes);
+        const MappedBytes onDrive = disk.Map(offset, runBytes);
+        if (std::memcmp(onDrive.Bytes().data(), expected, static_cast<std::size_t>(runBytes)) != 0)
+            throw differs();
+        expected += runBytes;
+        left -= runBytes;
     }
-    if (left != 0 || source.peek() != std::char_traits<char>::eof())
+    if (left != 0)
         throw differs();
 }
-
 } // namespace vornel::fbinst

@@ -9,6 +9,7 @@
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -98,6 +99,31 @@ void Disk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
                           (n == 0 ? std::string("nothing was written") : SystemText()));
         done += static_cast<std::size_t>(n);
     }
+}
+
+MappedBytes::MappedBytes(int fd, std::uint64_t offset, std::uint64_t length, const std::string& what)
+    : length_(static_cast<std::size_t>(length)) {
+    if (length == 0)
+        return;
+    const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    lead_ = static_cast<std::size_t>(offset % page);
+    void* base =
+        mmap(nullptr, lead_ + length_, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset - lead_));
+    if (base == MAP_FAILED)
+        throw Failure("cannot read " + what + ": " + SystemText());
+    madvise(base, lead_ + length_, MADV_SEQUENTIAL);
+    base_ = static_cast<const std::uint8_t*>(base);
+}
+
+MappedBytes::~MappedBytes() {
+    if (base_)
+        munmap(const_cast<std::uint8_t*>(base_), lead_ + length_);
+}
+
+MappedBytes Disk::Map(std::uint64_t offset, std::uint64_t length) const {
+    if (offset > bytes_ || length > bytes_ - offset)
+        throw Failure("read beyond the end of " + path_);
+    return MappedBytes(fd_, offset, length, path_);
 }
 
 void Disk::ZeroRange(std::uint64_t offset, std::uint64_t length) {

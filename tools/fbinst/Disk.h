@@ -8,6 +8,21 @@
 
 namespace vornel::fbinst {
 
+// A read-only view of bytes of a file or device, unmapped at destruction.
+class MappedBytes {
+  public:
+    MappedBytes(int fd, std::uint64_t offset, std::uint64_t length, const std::string& what);
+    ~MappedBytes();
+    MappedBytes(const MappedBytes&) = delete;
+    MappedBytes& operator=(const MappedBytes&) = delete;
+    std::span<const std::uint8_t> Bytes() const { return {base_ + lead_, length_}; }
+
+  private:
+    const std::uint8_t* base_ = nullptr;
+    std::size_t lead_ = 0; // from the page boundary to the first wanted byte
+    std::size_t length_ = 0;
+};
+
 class Disk {
   public:
     // Opens read-write (read-only when `writable` is false). A block device is opened O_EXCL and
@@ -25,6 +40,8 @@ class Disk {
     void ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
     void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void ZeroRange(std::uint64_t offset, std::uint64_t length);
+    // Reading without a copy, for long comparisons.
+    MappedBytes Map(std::uint64_t offset, std::uint64_t length) const;
     // Flushes written data to the medium; a failure means the data may be lost.
     void Sync();
 
