@@ -2,6 +2,7 @@
 
 #include "CopyCheck.h"
 #include "Failure.h"
+#include "FatVolume.h"
 #include "ImageChecks.h"
 
 #include <filesystem>
@@ -20,6 +21,11 @@ TEST(FbinstCopyCheck, ClusterRunsAsMshowfatPrintsThem) {
     EXPECT_TRUE(ParseClusterRuns("::/empty.txt \n").empty());
     EXPECT_THROW(ParseClusterRuns("::/x <9-3>"), Failure);
     EXPECT_THROW(ParseClusterRuns("::/x <1-3>"), Failure);
+}
+
+TEST(FbinstCopyCheck, APathMtoolsWouldMisreadIsRefused) {
+    EXPECT_THROW(FatVolume("/tmp/a@@1048576.img", 0), Failure);
+    EXPECT_NO_THROW(FatVolume("/tmp/a@1.img", 0));
 }
 
 TEST(FbinstCopyCheck, GeometryOfFat16AndFat32BootSectors) {

@@ -64,7 +64,11 @@ void MakeFat(const std::string& path, const Partition& partition, FatKind kind, 
 }
 
 FatVolume::FatVolume(std::string drivePath, std::uint64_t byteOffset)
-    : drivePath_(std::move(drivePath)), byteOffset_(byteOffset) {}
+    : drivePath_(std::move(drivePath)), byteOffset_(byteOffset) {
+    // mtools reads "@@" in "-i path@@offset" as the offset mark: such a path would name another file.
+    if (drivePath_.find("@@") != std::string::npos)
+        throw Failure("the drive's path \"" + drivePath_ + "\" holds \"@@\", which mtools cannot take");
+}
 
 std::string FatVolume::Image() const {
     return drivePath_ + "@@" + std::to_string(byteOffset_);

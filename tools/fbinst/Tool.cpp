@@ -5,6 +5,7 @@
 #include "Verbs.h"
 
 #include <exception>
+#include <filesystem>
 
 namespace vornel::fbinst {
 
@@ -50,7 +51,9 @@ int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSo
         if (!target)
             throw Failure(std::string("drive ") + command.letter + ": is not a removable drive" +
                           (why.empty() ? "" : " (" + why + ")"));
-        Execute(command, DriveRef{target->path, target->isImageFile, sources.sysfsRoot}, out);
+        // An absolute path can never be taken for an option by the tools it is handed to.
+        const std::string path = std::filesystem::absolute(target->path).string();
+        Execute(command, DriveRef{path, target->isImageFile, sources.sysfsRoot}, out);
         out.flush();
         if (!out)
             throw Failure("cannot write the output");
