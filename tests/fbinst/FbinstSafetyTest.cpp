@@ -57,8 +57,7 @@ TEST(FbinstSafety, ARemovableLetterMustStillBeABlockDevice) {
     const std::string before = ReadWholeFile(stick.node);
     std::string err;
     EXPECT_EQ(RunInProcess({"C:", "format", "-f", "-r"}, stick.sources, err), 1);
-    EXPECT_EQ(err.find("is not a removable drive"), std::string::npos) << err;
-    EXPECT_NE(err.find("fbinst: "), std::string::npos);
+    EXPECT_NE(err.find("is not a block device"), std::string::npos) << err;
     EXPECT_TRUE(ReadWholeFile(stick.node) == before);
 }
 

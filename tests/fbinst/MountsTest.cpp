@@ -1,6 +1,7 @@
 // Finding the mounted file systems of a drive and its partitions.
 
 #include "Mounts.h"
+#include "Failure.h"
 
 #include <filesystem>
 #include <fstream>
@@ -43,6 +44,14 @@ TEST(FbinstMounts, PartitionsComeFromSysfs) {
     EXPECT_EQ(devices, (std::vector<dev_t>{makedev(8, 16), makedev(8, 17), makedev(8, 18)}));
     EXPECT_EQ(DiskAndPartitions(makedev(8, 32), root.string()), (std::vector<dev_t>{makedev(8, 32)}));
     fs::remove_all(root);
+}
+
+TEST(FbinstMounts, ADeviceThatIsNoBlockDeviceIsRefusedBeforeAnyUnmount) {
+    const fs::path file = fs::temp_directory_path() / ("fbinst-notblock-" + std::to_string(getpid()));
+    std::ofstream(file) << "x";
+    EXPECT_THROW(EnsureNothingMounted(file.string(), false, "/nonexistent"), Failure);
+    EXPECT_NO_THROW(EnsureNothingMounted(file.string(), true, "/nonexistent"));
+    fs::remove(file);
 }
 
 } // namespace

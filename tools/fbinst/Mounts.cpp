@@ -115,6 +115,9 @@ void EnsureNothingMounted(const std::string& path, bool isImageFile, const std::
                           "; unmount it first");
         return;
     }
+    // Only a real block device's number may pick mounts to unmount.
+    if (!S_ISBLK(info.st_mode))
+        throw Failure(path + " is not a block device");
     const std::vector<dev_t> devices = DiskAndPartitions(info.st_rdev, sysfsRoot);
     for (const MountedVolume& mount : CurrentMounts(devices))
         if (umount2(mount.mountPoint.c_str(), 0) != 0 && errno != EINVAL)
