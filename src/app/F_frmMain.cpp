@@ -1,8 +1,12 @@
 #include "app/F_frmMain.h"
 
+#include "bootitems/F_frmConfig.h"
+#include "builder/RunAndWait.h"
 #include "controls/Messages.h"
 #include "drives/DriveList.h"
 #include "platform/Files.h"
+
+#include <QApplication>
 
 #include <QCloseEvent>
 #include <QMouseEvent>
@@ -15,10 +19,39 @@
 namespace vornel::app {
 
 MainWindowSetup ProgramSetup(platform::DriveQueries& drives) {
-    return {platform::ExecutableFolder() + "data/", QStringLiteral(VORNEL_START_PAGE), &drives};
+    return {platform::ExecutableFolder() + "data/", QStringLiteral(VORNEL_START_PAGE), &drives,
+            platform::TempPath, builder::RunAndWait};
 }
 
-TfrmMain::TfrmMain(const MainWindowSetup& setup, QWidget* parent) : QWidget(parent), drives_(setup.drives) {
+namespace {
+
+// The make and restore operations see the window through this.
+class WindowHost final : public builder::OperationHost {
+  public:
+    explicit WindowHost(TfrmMain& window) : window_(window) {}
+    std::string SelectedDriveText() override { return window_.cbb_disk->currentText().toStdString(); }
+    bool ZipModeSelected() override { return window_.rb_zip->isChecked(); }
+    void SetBusy(bool busy) override { window_.SetBusy(busy); }
+    void ShowMessage(const std::string& text) override {
+        ui::Messages().ShowMessage(&window_, QString::fromStdString(text));
+    }
+    bool ConfirmWarning(const std::string& text) override {
+        return ui::Messages().ConfirmWarning(&window_, QString::fromStdString(text));
+    }
+    void ProcessEvents() override { window_.PackageProgress(); }
+    // The event loop ends once the running handler has returned.
+    void Terminate() override { QCoreApplication::exit(0); }
+
+  private:
+    TfrmMain& window_;
+};
+
+} // namespace
+
+TfrmMain::TfrmMain(const MainWindowSetup& setup, QWidget* parent)
+    : QWidget(parent), drives_(setup.drives),
+      tempFolder_(setup.tempFolder ? setup.tempFolder : platform::TempPath),
+      runTool_(setup.runTool ? setup.runTool : builder::RunAndWait) {
     BuildLayout();
     ConnectHandlers();
     ui::Guarded(this, [&] { FormCreate(setup); });
@@ -116,11 +149,24 @@ void TfrmMain::FormShow() {
     ScanUsbDisks();
 }
 
-void TfrmMain::btn_makeClick() {}
+void TfrmMain::btn_makeClick() {
+    WindowHost host(*this);
+    builder::MakeBootDisk(host, {dataFolder_, tempFolder_, drives_, runTool_});
+}
 
-void TfrmMain::btn_cleanClick() {}
+void TfrmMain::btn_cleanClick() {
+    WindowHost host(*this);
+    builder::RestoreSpace(host, {dataFolder_, tempFolder_, drives_, runTool_});
+}
 
-void TfrmMain::btn_configClick() {}
+void TfrmMain::btn_configClick() {
+    bootitems::TfrmConfig frmConfig(dataFolder_, this);
+    frmConfig.exec();
+}
+
+void TfrmMain::PackageProgress() {
+    QCoreApplication::processEvents();
+}
 
 void TfrmMain::paintEvent(QPaintEvent*) {
     QPainter(this).drawImage(0, 0, img_back);

@@ -5,6 +5,7 @@
 
 #include "app/waitpicture/WaitPicture.h"
 #include "app/webpanel/WebPanel.h"
+#include "builder/Operations.h"
 #include "controls/BmpButton.h"
 #include "platform/Drives.h"
 
@@ -14,6 +15,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <string>
 
 namespace vornel::app {
@@ -23,6 +25,8 @@ struct MainWindowSetup {
     std::string dataFolder;                   // with its trailing "/"
     QString remoteStartPage;                  // the web panel's remote page
     platform::DriveQueries* drives = nullptr; // the drive scan's queries; must outlive the window
+    std::function<std::string()> tempFolder;  // where the work folder goes (default: platform::TempPath)
+    builder::CommandRunner runTool;           // runs one disk tool command (default: RunAndWait)
 };
 
 // The setup of the running program: the executable's folder + "data/", the built-in remote
@@ -69,6 +73,8 @@ class TfrmMain : public QWidget {
     void btn_makeClick();
     void btn_cleanClick();
     void btn_configClick();
+    // The extraction's progress handler: keeps the window serviced, never cancels.
+    void PackageProgress();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -87,6 +93,8 @@ class TfrmMain : public QWidget {
     QString FStartPage;
     std::string dataFolder_;
     platform::DriveQueries* drives_ = nullptr;
+    std::function<std::string()> tempFolder_;
+    builder::CommandRunner runTool_;
     bool centred_ = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace vornel::ui {
 
@@ -11,20 +12,26 @@ QString Title() {
     return QGuiApplication::applicationDisplayName();
 }
 
+// A lone carriage return breaks the line in the texts; Qt's labels break only at a line feed.
+QString Displayed(QString text) {
+    static const QRegularExpression loneReturn(QStringLiteral("\\r(?!\\n)"));
+    return text.replace(loneReturn, QStringLiteral("\n"));
+}
+
 class BoxSink final : public MessageSink {
   public:
     void ShowMessage(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::NoIcon, Title(), text, QMessageBox::Ok, parent);
+        QMessageBox box(QMessageBox::NoIcon, Title(), Displayed(text), QMessageBox::Ok, parent);
         box.exec();
     }
     bool ConfirmWarning(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), text,
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("警告"), Displayed(text),
                         QMessageBox::Yes | QMessageBox::No, parent);
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;
     }
     void ShowError(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::Critical, Title(), text, QMessageBox::Ok, parent);
+        QMessageBox box(QMessageBox::Critical, Title(), Displayed(text), QMessageBox::Ok, parent);
         box.exec();
     }
 };
