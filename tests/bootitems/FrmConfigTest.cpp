@@ -278,3 +278,21 @@ TEST(ChooseImageFile, OffersImageFilesAndAcceptsATypedNameThatDoesNotExist) {
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, typed);
 }
+
+// The dialog as the user sees it, with Chinese rows; the picture goes under the build tree.
+TEST_F(FrmConfigTest, RendersChineseRowsInItsFixedSize) {
+    auto dialog = Open();
+    Fill(*dialog, QStringLiteral("Windows PE 维护系统"), ImagePath("a.iso"));
+    dialog->btn_add->click();
+    Fill(*dialog, QStringLiteral("DOS 工具盘"), ImagePath("b.img"));
+    dialog->btn_add->click();
+    QApplication::processEvents();
+    const QImage picture = dialog->grab().toImage();
+    EXPECT_EQ(picture.size(), QSize(512, 241));
+    EXPECT_EQ(dialog->lv_menu->rowCount(), 2);
+    if (const char* build = std::getenv("VORNEL_BUILD_DIR")) {
+        fs::create_directories(fs::path(build) / "screenshots");
+        EXPECT_TRUE(
+            picture.save(QString::fromStdString((fs::path(build) / "screenshots" / "config.png").string())));
+    }
+}
