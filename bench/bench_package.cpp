@@ -46,29 +46,29 @@ struct Generator {
     }
 };
 
-struct EntrySpec {
+struct EntryPlan {
     std::string name;
     std::size_t size;
     bool text;
 };
 
-std::vector<EntrySpec> Entries() {
-    std::vector<EntrySpec> specs = {{"big\\text.img", 80 * kMiB, true}, {"big\\noise.iso", 72 * kMiB, false}};
+std::vector<EntryPlan> Entries() {
+    std::vector<EntryPlan> plans = {{"big\\text.img", 80 * kMiB, true}, {"big\\noise.iso", 72 * kMiB, false}};
     for (std::size_t i = 0; i < 24; ++i)
-        specs.push_back({"boot\\mid" + std::to_string(i), (1 + i % 8) * kMiB + 12345, i % 2 == 0});
+        plans.push_back({"boot\\mid" + std::to_string(i), (1 + i % 8) * kMiB + 12345, i % 2 == 0});
     for (std::size_t i = 0; i < 200; ++i)
-        specs.push_back({"small\\f" + std::to_string(i), 2000 + 997 * i, i % 3 != 0});
-    return specs;
+        plans.push_back({"small\\f" + std::to_string(i), 2000 + 997 * i, i % 3 != 0});
+    return plans;
 }
 
 void MakePackage(const std::string& path) {
     mkpackage::PackageWriter writer(path, 1);
     std::uint32_t seed = 7;
-    for (const EntrySpec& spec : Entries()) {
-        Generator generator{spec.text, seed++};
-        std::size_t left = spec.size;
+    for (const EntryPlan& entry : Entries()) {
+        Generator generator{entry.text, seed++};
+        std::size_t left = entry.size;
         writer.AddStream(
-            spec.name,
+            entry.name,
             [&](unsigned char* buffer, std::size_t size) {
                 const std::size_t n = generator.Fill(buffer, std::min(size, left));
                 left -= n;
@@ -149,8 +149,8 @@ int main() {
     MakePackage(packagePath);
 
     std::int64_t totalSize = 0;
-    for (const EntrySpec& spec : Entries())
-        totalSize += static_cast<std::int64_t>(spec.size);
+    for (const EntryPlan& entry : Entries())
+        totalSize += static_cast<std::int64_t>(entry.size);
     const double mb = static_cast<double>(totalSize) / 1e6;
     std::printf("package: %zu entries, %.1f MB extracted, %.1f MB packed\n", Entries().size(), mb,
                 static_cast<double>(fs::file_size(packagePath)) / 1e6);

@@ -71,10 +71,10 @@ TEST_F(FbinstImage, UsbHddFormatGivesDataFirstAndAHiddenActiveBootArea) {
     EXPECT_EQ(std::filesystem::file_size(image_), kImageBytes);
 
     // The data partition is an ordinary FAT32 anyone can use.
-    const std::string spec = image_ + "@@" + std::to_string(kDataStart * 512);
-    EXPECT_EQ(RunProgram({"mcopy", "-i", spec, Source("notes.txt", "mine"), "::/notes.txt"}).exitCode, 0);
+    const std::string dataArea = image_ + "@@" + std::to_string(kDataStart * 512);
+    EXPECT_EQ(RunProgram({"mcopy", "-i", dataArea, Source("notes.txt", "mine"), "::/notes.txt"}).exitCode, 0);
     EXPECT_EQ(Mtype(image_, kDataStart, "notes.txt").out, "mine");
-    const std::string info = RunProgram({"minfo", "-i", spec, "::"}).out;
+    const std::string info = RunProgram({"minfo", "-i", dataArea, "::"}).out;
     EXPECT_NE(info.find("disk type=\"FAT32   \""), std::string::npos);
     EXPECT_NE(info.find("hidden sectors: " + std::to_string(kDataStart) + "\n"), std::string::npos);
 }
