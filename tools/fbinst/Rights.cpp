@@ -1,0 +1,176 @@
+#include "Rights.h"
+
+#include "Arguments.h"
+#include "Failure.h"
+#include "Tool.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vornel::fbinst {
+
+const char* const kElevatedMarker = "--elevated";
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// pkexec's own exit codes: the dialog was dismissed, or no one could be asked / not authorized.
+constexpr int kLauncherDismissed = 126;
+constexpr int kLauncherNotAuthorized = 127;
+
+std::string DriveName(char letter, const std::string& device) {
+    return std::string("drive ") + letter + ": (" + device + ")";
+}
+
+// The block device a user's command line is about, or empty when it needs no rights (or is
+// wrong in a way the tool itself reports without any rights).
+struct BlockTarget {
+    char letter = 0;
+    std::string device;
+};
+
+BlockTarget FindBlockTarget(const std::vector<std::string>& args,
+                            const platform::LinuxDriveSources& sources) {
+    Command command;
+    try {
+        command = ParseCommand(args);
+    } catch (const UsageError&) {
+        return {};
+    }
+    std::string why;
+    const auto target = platform::ResolveRemovableDrive(command.letter, sources, why);
+    struct stat st {};
+    if (!target || target->isImageFile || ::stat(target->path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return {};
+    return {command.letter, fs::absolute(target->path).string()};
+}
+
+int RunElevated(const BlockTarget& target, const std::vector<std::string>& args,
+                const platform::LinuxDriveSources& sources, const Elevation& elevation, std::ostream& out,
+                std::ostream& err) {
+    std::error_code ec;
+    const std::string workingFolder = fs::current_path(ec).string();
+    if (ec) {
+        err << "fbinst: cannot tell the working folder: " << ec.message() << "\n";
+        return kExitFailure;
+    }
+    // pkexec clears the environment and changes the working folder: all the root side needs
+    // travels as arguments, and it checks them again itself.
+    std::vector<std::string> command{elevation.launcher, elevation.tool,      kElevatedMarker,
+                                     target.device,      sources.imageDrives, workingFolder};
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& piece : command)
+        argv.push_back(piece.data());
+    argv.push_back(nullptr);
+
+    out.flush();
+    err.flush();
+    pid_t child = 0;
+    const int spawnError = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (spawnError == ENOENT) {
+        err << "fbinst: " << DriveName(target.letter, target.device)
+            << " needs administrator rights, and pkexec, which asks for them, is not installed: nothing was "
+               "written\n";
+        return kExitNoRights;
+    }
+    if (spawnError != 0) {
+        err << "fbinst: cannot start " << elevation.launcher << ": " << std::strerror(spawnError) << "\n";
+        return kExitNoRights;
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            err << "fbinst: cannot wait for " << elevation.launcher << ": " << std::strerror(errno) << "\n";
+            return kExitFailure;
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        err << "fbinst: " << elevation.launcher << " was ended by signal " << WTERMSIG(status) << "\n";
+        return kExitFailure;
+    }
+    const int code = WEXITSTATUS(status);
+    if (code == kLauncherDismissed || code == kLauncherNotAuthorized) {
+        err << "fbinst: the administrator rights for " << DriveName(target.letter, target.device)
+            << " were refused or could not be asked for: nothing was written\n";
+        return kExitNoRights;
+    }
+    return code;
+}
+
+// The root side: the letter must still resolve, with the user's image drives, to the very block
+// device the user's side resolved it to.
+int RunAsRoot(const std::vector<std::string>& args, platform::LinuxDriveSources sources, std::ostream& out,
+              std::ostream& err) {
+    if (args.size() < 4) {
+        err << "fbinst: " << kElevatedMarker << " needs a device, the image drives and a working folder\n";
+        return kExitUsage;
+    }
+    if (::geteuid() != 0) {
+        err << "fbinst: " << kElevatedMarker << " is only for the tool run as root\n";
+        return kExitNoRights;
+    }
+    const std::string& device = args[1];
+    sources.imageDrives = args[2];
+    if (::chdir(args[3].c_str()) != 0) {
+        err << "fbinst: cannot enter the working folder " << args[3] << ": " << std::strerror(errno) << "\n";
+        return kExitFailure;
+    }
+    const std::vector<std::string> userArgs(args.begin() + 4, args.end());
+    const BlockTarget target = FindBlockTarget(userArgs, sources);
+    if (!target.device.empty() && target.device != device) {
+        err << "fbinst: " << DriveName(target.letter, target.device) << " is no longer " << device
+            << ": nothing was written\n";
+        return kExitFailure;
+    }
+    if (target.device.empty()) {
+        err << "fbinst: the drive is no longer the block device " << device << ": nothing was written\n";
+        return kExitFailure;
+    }
+    return RunFbinst(userArgs, sources, out, err);
+}
+
+std::string ThisExecutable() {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string("fbinst.exe");
+}
+
+} // namespace
+
+Elevation SystemElevation() {
+    Elevation elevation;
+    elevation.tool = ThisExecutable();
+#ifdef VORNEL_INSTALLED_TOOL
+    // The policy allows one password per operation for the installed copy only; a copy the user
+    // could replace must never be the one that runs as root under that policy.
+    struct stat st {};
+    if (::stat(VORNEL_INSTALLED_TOOL, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        elevation.tool = VORNEL_INSTALLED_TOOL;
+#endif
+    return elevation;
+}
+
+int RunFbinstWithRights(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
+                        const Elevation& elevation, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == kElevatedMarker)
+        return RunAsRoot(args, sources, out, err);
+    if (::geteuid() != 0) {
+        const BlockTarget target = FindBlockTarget(args, sources);
+        if (!target.device.empty())
+            return RunElevated(target, args, sources, elevation, out, err);
+    }
+    return RunFbinst(args, sources, out, err);
+}
+
+} // namespace vornel::fbinst

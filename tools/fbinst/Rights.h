@@ -1,0 +1,39 @@
+#pragma once
+// Rights on the device: the window runs as the user, and only this tool needs a stick's block
+// device. Run as a user against a block device, the tool runs itself again as root through
+// pkexec; image drives never need rights.
+
+#include "platform/Drives.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vornel::fbinst {
+
+// The exit code when the rights were refused or cannot be asked for.
+constexpr int kExitNoRights = 3;
+
+// First argument of the command line run as root, followed by the device path the user's side
+// resolved, its VORNEL_DRIVES value, its working folder and then the user's own arguments.
+extern const char* const kElevatedMarker;
+
+// How the tool asks for root rights.
+struct Elevation {
+    std::string launcher = "pkexec"; // looked up on PATH
+    std::string tool;                // the executable run as root
+};
+
+// The launcher is pkexec; the tool is the installed copy the polkit policy names, when it is
+// there and root's own, otherwise this executable.
+Elevation SystemElevation();
+
+// As root: runs the tool. As a user with a block device target: runs `elevation` and returns its
+// exit code, or kExitNoRights with a clear message when the rights are refused or cannot be had.
+// Every other case runs the tool directly, which reports what is wrong.
+// The elevated form (kElevatedMarker first) runs only as root, and only while the letter still
+// resolves to the same block device.
+int RunFbinstWithRights(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
+                        const Elevation& elevation, std::ostream& out, std::ostream& err);
+
+} // namespace vornel::fbinst
