@@ -2,10 +2,35 @@
 
 #include "platform/Files.h"
 
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace vornel::bootitems {
 
 std::string IsoListPath(const std::string& dataFolder) {
-    return dataFolder + "isolist";
+    return IsoListPathFor(dataFolder, UserConfigHome());
+}
+
+std::string IsoListPathFor(const std::string& dataFolder, const std::string& configHome) {
+    if (::access(dataFolder.c_str(), W_OK) == 0)
+        return dataFolder + "isolist";
+    const std::string folder = configHome + "/vornel";
+    // Each level is made on its own so only the folders made here get the owner-only mode; an
+    // existing one is fine, and a failure shows when the list is saved.
+    for (const std::string& level : {configHome, folder})
+        ::mkdir(level.c_str(), 0700);
+    return folder + "/isolist";
+}
+
+std::string UserConfigHome() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
+        return config;
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return std::string(home) + "/.config";
+    const passwd* user = ::getpwuid(::getuid());
+    return std::string(user && user->pw_dir ? user->pw_dir : "") + "/.config";
 }
 
 TISOFileInfo SplitIsoLine(const std::string& line) {

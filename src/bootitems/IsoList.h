@@ -13,8 +13,18 @@ struct TISOFileInfo {
     std::string ImagePath; // the image file's full path
 };
 
-// The list file's path in the data folder (which ends in "/").
+// The user's list file for the data folder (which ends in "/"): IsoListPathFor with the user's
+// configuration folder.
 std::string IsoListPath(const std::string& dataFolder);
+
+// The list file lives in the data folder while the user may write there (a build tree, a copy of
+// the program the user owns). An installed data folder is not the user's: the list is then
+// configHome + "/vornel/isolist", in the same format, and that folder is made (owner only) when
+// it is missing, so the list can be saved there.
+std::string IsoListPathFor(const std::string& dataFolder, const std::string& configHome);
+
+// $XDG_CONFIG_HOME when it is an absolute path, otherwise the home folder + "/.config".
+std::string UserConfigHome();
 
 // Splits one line at its first "|": the title before it, the path after it (further "|"
 // included). A line without "|" is all path, with an empty title.
