@@ -8,7 +8,7 @@ ifeq ($(shell id -u),0)
 export QTWEBENGINE_DISABLE_SANDBOX := 1
 endif
 
-.PHONY: all deps build build-asan run test test-fast bench format clean
+.PHONY: all deps build build-asan run test test-fast bench format clean deb test-deb
 
 all: build
 
@@ -43,6 +43,15 @@ test-fast: build
 
 bench: build
 	./scripts/bench.sh $(BUILD)
+
+# The Debian package, in $(BUILD)/packaging/ (see docs/desktop.md).
+deb: build
+	cd $(BUILD)/packaging && cpack --config CPackConfig.cmake
+
+# Installs the package into a clean Debian 12 tree and starts it there: needs root, the package
+# archive and minutes, so it is not part of `make test`.
+test-deb: build
+	./scripts/test-deb.sh $(BUILD)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -8,3 +8,4 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
 endif()
 set(VORNEL_INSTALL_DIR opt/vornel)
 set(VORNEL_SHARE_DIR usr/share)
+set(VORNEL_INSTALLED_TOOL /${VORNEL_INSTALL_DIR}/fbinst.exe) # on the installed system, as polkit names it

@@ -17,6 +17,8 @@ packages=(
   fdisk dosfstools mtools util-linux
   # the boot loader carried on the stick, and booting it in tests
   grub-pc-bin grub-common syslinux-common qemu-system-x86 xorriso
+  # rights on the device for the disk tool; checking the desktop files; the package's install test
+  pkexec desktop-file-utils appstream debootstrap strace
 )
 
 missing=()
