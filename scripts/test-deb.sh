@@ -55,7 +55,7 @@ if [ "$status" -ne 124 ]; then
   exit 1
 fi
 for file in /opt/vornel/data/Res/index.htm /opt/vornel/data/Res/wait.gif; do
-  if ! grep -q "\"$file\"" "$work/open.log"; then
+  if ! grep -qE "\"$file\".*\) = [0-9]+$" "$work/open.log"; then
     echo "test-deb: FAILED: the program did not open $file"; exit 1
   fi
 done

@@ -218,7 +218,9 @@ TEST_F(ElevatedSide, ADifferentDeviceIsRefused) {
     ASSERT_TRUE(stick.made);
     const Outcome run = RunElevatedForm(stick, "/dev/sdz", "");
     EXPECT_EQ(run.exitCode, kExitFailure);
-    EXPECT_NE(run.err.find("is no longer /dev/sdz: nothing was written"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(": is now " + stick.node + ", no longer /dev/sdz: nothing was written"),
+              std::string::npos)
+        << run.err;
 }
 
 TEST_F(ElevatedSide, ALetterTheImageDrivesTakeIsRefused) {

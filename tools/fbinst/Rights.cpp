@@ -1,11 +1,11 @@
 #include "Rights.h"
 
 #include "Arguments.h"
-#include "Failure.h"
 #include "Tool.h"
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits.h>
 #include <spawn.h>
@@ -43,8 +43,8 @@ BlockTarget FindBlockTarget(const std::vector<std::string>& args,
     Command command;
     try {
         command = ParseCommand(args);
-    } catch (const UsageError&) {
-        return {};
+    } catch (const std::exception&) {
+        return {}; // the tool itself reports what is wrong with the command line
     }
     std::string why;
     const auto target = platform::ResolveRemovableDrive(command.letter, sources, why);
@@ -127,13 +127,13 @@ int RunAsRoot(const std::vector<std::string>& args, platform::LinuxDriveSources 
     }
     const std::vector<std::string> userArgs(args.begin() + 4, args.end());
     const BlockTarget target = FindBlockTarget(userArgs, sources);
-    if (!target.device.empty() && target.device != device) {
-        err << "fbinst: " << DriveName(target.letter, target.device) << " is no longer " << device
-            << ": nothing was written\n";
-        return kExitFailure;
-    }
     if (target.device.empty()) {
         err << "fbinst: the drive is no longer the block device " << device << ": nothing was written\n";
+        return kExitFailure;
+    }
+    if (target.device != device) {
+        err << "fbinst: drive " << target.letter << ": is now " << target.device << ", no longer " << device
+            << ": nothing was written\n";
         return kExitFailure;
     }
     return RunFbinst(userArgs, sources, out, err);
