@@ -72,11 +72,10 @@ Outcome RunInChild(bool asNobody, const std::vector<std::string>& args,
             ::_exit(90);
         if (::chdir(folder.c_str()) != 0)
             ::_exit(91);
-        std::ostringstream out, err;
-        const int code = RunFbinstWithRights(args, sources, elevation, out, err);
-        const std::string text = err.str();
-        if (::write(pipeFds[1], text.data(), text.size()) < 0)
-            ::_exit(92);
+        // The tool may become the launcher: its messages and the launcher's share the pipe.
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        std::ostringstream out;
+        const int code = RunFbinstWithRights(args, sources, elevation, out, std::cerr);
         ::_exit(code);
     }
     ::close(pipeFds[1]);
@@ -108,11 +107,13 @@ Outcome RunInChild(bool asNobody, const std::vector<std::string>& args,
     return outcome;
 }
 
-// A launcher standing in for pkexec: it records its arguments, one a line, and exits with `code`.
+// A launcher standing in for pkexec: it records its arguments, one a line, and its parent
+// process, says why it ends on standard error, and exits with `code`.
 std::string FakeLauncher(const std::string& folder, int code) {
     const std::string path = folder + "/launcher";
     WriteWholeFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + folder +
-                             "/launched\nexit " + std::to_string(code) + "\n");
+                             "/launched\necho $PPID > " + folder + "/parent\necho 'launcher ends with' " +
+                             std::to_string(code) + " >&2\nexit " + std::to_string(code) + "\n");
     fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                               fs::perms::others_read | fs::perms::others_exec);
     return path;
@@ -136,14 +137,19 @@ TEST_F(RightsAsUser, ARefusalEndsTheToolWithAClearMessageAndTheUsersArgumentsWen
     const std::vector<std::string> args{"C:", "format", "-f", "-r"};
     const Outcome run = RunInChild(true, args, stick.sources, elevation, scratch_.Path());
     ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, kExitNoRights);
-    EXPECT_NE(run.err.find("fbinst: the administrator rights for drive C: (" + stick.node + ") were refused"),
+    EXPECT_EQ(run.exitCode, 126);
+    EXPECT_NE(run.err.find("fbinst: drive C: (" + stick.node +
+                           ") needs administrator rights, asked for through pkexec; if they are refused, "
+                           "nothing is written"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("nothing was written"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("launcher ends with 126"), std::string::npos) << run.err;
     const std::string expected = "/installed/fbinst.exe\n--elevated\n" + stick.node + "\nG=/images/g.img\n" +
                                  scratch_.Path() + "\nC:\nformat\n-f\n-r\n";
     EXPECT_EQ(ReadWholeFile(scratch_.Path() + "/launched"), expected);
+    // The tool became the launcher, so the launcher's parent is whoever ran the tool (the window,
+    // for which the kept authorization then holds across the operation's commands).
+    EXPECT_EQ(ReadWholeFile(scratch_.Path() + "/parent"), std::to_string(::getpid()) + "\n");
 }
 
 TEST_F(RightsAsUser, TheElevatedToolsOwnFailureCodeIsPassedOn) {
@@ -174,8 +180,9 @@ TEST_F(RightsAsUser, TheSystemsPkexecWithoutAnAgentRefusesInBoundedTime) {
     const Elevation elevation{"/usr/bin/pkexec", "/bin/true"};
     const Outcome run = RunInChild(true, {"C:", "info"}, stick.sources, elevation, scratch_.Path());
     ASSERT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, kExitNoRights) << run.err;
-    EXPECT_NE(run.err.find("were refused or could not be asked for"), std::string::npos) << run.err;
+    EXPECT_EQ(run.exitCode, 127) << run.err;
+    EXPECT_NE(run.err.find("needs administrator rights, asked for through pkexec"), std::string::npos)
+        << run.err;
 }
 
 TEST_F(RightsAsUser, ANodeThatIsNoBlockDeviceAsksForNoRights) {

@@ -3,17 +3,15 @@
 #include "Arguments.h"
 #include "Tool.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <limits.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace vornel::fbinst {
 
@@ -22,10 +20,6 @@ const char* const kElevatedMarker = "--elevated";
 namespace {
 
 namespace fs = std::filesystem;
-
-// pkexec's own exit codes: the dialog was dismissed, or no one could be asked / not authorized.
-constexpr int kLauncherDismissed = 126;
-constexpr int kLauncherNotAuthorized = 127;
 
 std::string DriveName(char letter, const std::string& device) {
     return std::string("drive ") + letter + ": (" + device + ")";
@@ -54,9 +48,36 @@ BlockTarget FindBlockTarget(const std::vector<std::string>& args,
     return {command.letter, fs::absolute(target->path).string()};
 }
 
-int RunElevated(const BlockTarget& target, const std::vector<std::string>& args,
-                const platform::LinuxDriveSources& sources, const Elevation& elevation, std::ostream& out,
-                std::ostream& err) {
+// The launcher's path: as given when it names a folder, otherwise the first on PATH.
+std::string FindLauncher(const std::string& launcher) {
+    if (launcher.find('/') != std::string::npos)
+        return ::access(launcher.c_str(), X_OK) == 0 ? launcher : std::string();
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = end > start ? folders.substr(start, end - start) : ".";
+        const std::string candidate = folder + "/" + launcher;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+// Becomes the launcher rather than waiting for it: pkexec keeps an authorization for the process
+// that started it, so with the window as that process one password covers all the commands of
+// an operation. The launcher's exit code (126 refused, 127 not authorized) is then the tool's.
+int ExecElevated(const BlockTarget& target, const std::vector<std::string>& args,
+                 const platform::LinuxDriveSources& sources, const Elevation& elevation, std::ostream& out,
+                 std::ostream& err) {
+    const std::string launcher = FindLauncher(elevation.launcher);
+    if (launcher.empty()) {
+        err << "fbinst: " << DriveName(target.letter, target.device)
+            << " needs administrator rights, and pkexec, which asks for them, is not installed: nothing was "
+               "written\n";
+        return kExitNoRights;
+    }
     std::error_code ec;
     const std::string workingFolder = fs::current_path(ec).string();
     if (ec) {
@@ -65,46 +86,22 @@ int RunElevated(const BlockTarget& target, const std::vector<std::string>& args,
     }
     // pkexec clears the environment and changes the working folder: all the root side needs
     // travels as arguments, and it checks them again itself.
-    std::vector<std::string> command{elevation.launcher, elevation.tool,      kElevatedMarker,
-                                     target.device,      sources.imageDrives, workingFolder};
+    std::vector<std::string> command{launcher,      elevation.tool,      kElevatedMarker,
+                                     target.device, sources.imageDrives, workingFolder};
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& piece : command)
         argv.push_back(piece.data());
     argv.push_back(nullptr);
 
+    err << "fbinst: " << DriveName(target.letter, target.device)
+        << " needs administrator rights, asked for through pkexec; if they are refused, nothing is written "
+           "and the exit code is pkexec's (126 or 127)\n";
     out.flush();
     err.flush();
-    pid_t child = 0;
-    const int spawnError = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
-    if (spawnError == ENOENT) {
-        err << "fbinst: " << DriveName(target.letter, target.device)
-            << " needs administrator rights, and pkexec, which asks for them, is not installed: nothing was "
-               "written\n";
-        return kExitNoRights;
-    }
-    if (spawnError != 0) {
-        err << "fbinst: cannot start " << elevation.launcher << ": " << std::strerror(spawnError) << "\n";
-        return kExitNoRights;
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            err << "fbinst: cannot wait for " << elevation.launcher << ": " << std::strerror(errno) << "\n";
-            return kExitFailure;
-        }
-    }
-    if (WIFSIGNALED(status)) {
-        err << "fbinst: " << elevation.launcher << " was ended by signal " << WTERMSIG(status) << "\n";
-        return kExitFailure;
-    }
-    const int code = WEXITSTATUS(status);
-    if (code == kLauncherDismissed || code == kLauncherNotAuthorized) {
-        err << "fbinst: the administrator rights for " << DriveName(target.letter, target.device)
-            << " were refused or could not be asked for: nothing was written\n";
-        return kExitNoRights;
-    }
-    return code;
+    ::execv(argv[0], argv.data());
+    err << "fbinst: cannot start " << launcher << ": " << std::strerror(errno) << "\n";
+    return kExitNoRights;
 }
 
 // The root side: the letter must still resolve, with the user's image drives, to the very block
@@ -168,7 +165,7 @@ int RunFbinstWithRights(const std::vector<std::string>& args, const platform::Li
     if (::geteuid() != 0) {
         const BlockTarget target = FindBlockTarget(args, sources);
         if (!target.device.empty())
-            return RunElevated(target, args, sources, elevation, out, err);
+            return ExecElevated(target, args, sources, elevation, out, err);
     }
     return RunFbinst(args, sources, out, err);
 }

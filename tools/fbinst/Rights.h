@@ -11,7 +11,8 @@
 
 namespace vornel::fbinst {
 
-// The exit code when the rights were refused or cannot be asked for.
+// The exit code when the rights cannot be asked for. A refusal ends with pkexec's own code: 126
+// when the dialog was dismissed, 127 when not authorized or no one could be asked.
 constexpr int kExitNoRights = 3;
 
 // First argument of the command line run as root, followed by the device path the user's side
@@ -28,11 +29,11 @@ struct Elevation {
 // there and root's own, otherwise this executable.
 Elevation SystemElevation();
 
-// As root: runs the tool. As a user with a block device target: runs `elevation` and returns its
-// exit code, or kExitNoRights with a clear message when the rights are refused or cannot be had.
-// Every other case runs the tool directly, which reports what is wrong.
-// The elevated form (kElevatedMarker first) runs only as root, and only while the letter still
-// resolves to the same block device.
+// As root: runs the tool. As a user with a block device target: becomes `elevation` (never
+// returns then; the launcher's exit code is the tool's), or returns kExitNoRights with a clear
+// message when the launcher is missing. Every other case runs the tool directly, which reports
+// what is wrong. The elevated form (kElevatedMarker first) runs only as root, and only while the
+// letter still resolves to the same block device.
 int RunFbinstWithRights(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
                         const Elevation& elevation, std::ostream& out, std::ostream& err);
 
