@@ -317,6 +317,15 @@ TEST_F(OperationsTest, RestoreWithoutAToolOrWithAFailingOneSaysSo) {
     EXPECT_EQ(host.messages[0].rfind("还原失败：还原U盘空间时出错（磁盘工具 fbinst.exe 返回错误码", 0), 0u);
     EXPECT_TRUE(fs::exists(Work() + "fbinst.exe"));
     EXPECT_FALSE(host.Busy());
+
+    // Rights on the stick that were refused are named as such.
+    host.messages.clear();
+    ::setenv("FAKE_FBINST_FAIL_AT", "2", 1); // the tool's second call in this test
+    ::setenv("FAKE_FBINST_EXIT", "126", 1);
+    RestoreSpace(host, environment);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].find("没有获得操作U盘的权限，错误码 126"), std::string::npos)
+        << host.messages[0];
 }
 
 TEST_F(OperationsTest, TheWindowIsServicedDuringALongExtractionAndALongToolRun) {
