@@ -14,23 +14,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // A fake sysfs with one disk sdc; the disk's node is a plain file standing in for /dev/sdc.
-struct FakeDisk {
-    explicit FakeDisk(const std::string& root, bool removable) {
-        sources.sysfsRoot = root + "/sys";
-        sources.devRoot = root + "/dev";
-        sources.udevDataRoot = root + "/udev";
-        const fs::path block = fs::path(sources.sysfsRoot) / "block/sdc";
-        fs::create_directories(block);
-        fs::create_directories(sources.devRoot);
-        fs::create_directories(sources.udevDataRoot);
-        WriteWholeFile((block / "removable").string(), removable ? "1\n" : "0\n");
-        WriteWholeFile((block / "size").string(), "131072\n");
-        WriteWholeFile((block / "dev").string(), "8:32\n");
-        node = sources.devRoot + "/sdc";
+struct FakeDisk : FakeSdcTree {
+    FakeDisk(const std::string& root, bool removable) : FakeSdcTree(root, removable) {
         MakeSparseImage(node, 64 << 20);
     }
-    platform::LinuxDriveSources sources;
-    std::string node;
 };
 
 int RunInProcess(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,

@@ -96,6 +96,20 @@ void MakeSparseImage(const std::string& path, std::uint64_t bytes) {
     std::filesystem::resize_file(path, bytes);
 }
 
+FakeSdcTree::FakeSdcTree(const std::string& root, bool removable) {
+    sources.sysfsRoot = root + "/sys";
+    sources.devRoot = root + "/dev";
+    sources.udevDataRoot = root + "/udev";
+    const std::filesystem::path block = std::filesystem::path(sources.sysfsRoot) / "block/sdc";
+    std::filesystem::create_directories(block);
+    std::filesystem::create_directories(sources.devRoot);
+    std::filesystem::create_directories(sources.udevDataRoot);
+    WriteWholeFile((block / "removable").string(), removable ? "1\n" : "0\n");
+    WriteWholeFile((block / "size").string(), "131072\n");
+    WriteWholeFile((block / "dev").string(), "8:32\n");
+    node = sources.devRoot + "/sdc";
+}
+
 ScratchFolder::ScratchFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "fbinst-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))

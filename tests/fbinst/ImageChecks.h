@@ -1,6 +1,8 @@
 #pragma once
 // Looking at disk image files with tools independent of the disk tool: sfdisk, fsck.fat, mtools.
 
+#include "platform/Drives.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,6 +41,14 @@ std::uint64_t Fingerprint(const std::string& path);
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 void MakeSparseImage(const std::string& path, std::uint64_t bytes);
+
+// A fake sysfs below `root` with one 64 MiB disk sdc (device 8:32), removable or fixed, and empty
+// /dev and udev folders; the caller puts what stands for /dev/sdc at `node`.
+struct FakeSdcTree {
+    FakeSdcTree(const std::string& root, bool removable);
+    platform::LinuxDriveSources sources;
+    std::string node;
+};
 
 // A fresh folder under the temporary folder, removed with everything in it at destruction.
 class ScratchFolder {

@@ -27,26 +27,13 @@ constexpr uid_t kNobody = 65534;
 
 // A fake sysfs with one removable disk sdc. Its node is a block device node of a number from
 // the experimental range, owned by root: nothing behind it, and never opened by these tests.
-struct FakeStick {
-    explicit FakeStick(const std::string& root, bool blockNode) {
-        sources.sysfsRoot = root + "/sys";
-        sources.devRoot = root + "/dev";
-        sources.udevDataRoot = root + "/udev";
-        const fs::path block = fs::path(sources.sysfsRoot) / "block/sdc";
-        fs::create_directories(block);
-        fs::create_directories(sources.devRoot);
-        fs::create_directories(sources.udevDataRoot);
-        WriteWholeFile((block / "removable").string(), "1\n");
-        WriteWholeFile((block / "size").string(), "131072\n");
-        WriteWholeFile((block / "dev").string(), "8:32\n");
-        node = sources.devRoot + "/sdc";
+struct FakeStick : FakeSdcTree {
+    FakeStick(const std::string& root, bool blockNode) : FakeSdcTree(root, true) {
         if (blockNode)
             made = ::mknod(node.c_str(), S_IFBLK | 0600, makedev(240, 7)) == 0;
         else
             made = (WriteWholeFile(node, ""), true);
     }
-    platform::LinuxDriveSources sources;
-    std::string node;
     bool made = false;
 };
 
