@@ -84,5 +84,52 @@ TEST(FbinstCopyCheck, FindsAChangedByteAndAWrongLength) {
     EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source), Failure);
 }
 
+// A file put in the hole another file left behind lies in two runs; both are compared at their
+// own place on the drive, in pieces that end in the middle of a run.
+TEST(FbinstCopyCheck, AFileInTwoRunsIsComparedAtBothPlaces) {
+    ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 64 << 20);
+    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
+    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}).exitCode, 0);
+    const std::string small = scratch.Path() + "/small.bin";
+    WriteWholeFile(small, std::string(100000, 's'));
+    ASSERT_EQ(RunFbinstExe({"G:", "add", "a.bin", small}).exitCode, 0);
+    ASSERT_EQ(RunFbinstExe({"G:", "add", "b.bin", small}).exitCode, 0);
+    const std::uint64_t fatStart = 16384 * 512;
+    const std::string volume = image + "@@" + std::to_string(fatStart);
+    ASSERT_EQ(RunProgram({"mdel", "-i", volume, "::/a.bin"}).exitCode, 0);
+
+    std::string bytes(700000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 4096);
+    const std::string source = scratch.Path() + "/c.bin";
+    WriteWholeFile(source, bytes);
+    ASSERT_EQ(RunFbinstExe({"G:", "add", "c.bin", source}).exitCode, 0);
+    const auto runs = ParseClusterRuns(RunProgram({"mshowfat", "-i", volume, "::/c.bin"}).out);
+    ASSERT_EQ(runs.size(), 2u);
+    {
+        const Disk disk(image, true, false);
+        EXPECT_NO_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source));
+    }
+
+    // The last byte of the file lies in the second run.
+    std::array<std::uint8_t, 512> bootSector{};
+    {
+        const Disk disk(image, true, false);
+        disk.ReadAt(fatStart, bootSector);
+    }
+    const FatGeometry fat = ParseFatGeometry(bootSector);
+    const std::uint64_t firstRunBytes = (runs[0].last - runs[0].first + 1) * fat.clusterBytes;
+    const std::uint64_t lastByte = fatStart + fat.dataStartBytes + (runs[1].first - 2) * fat.clusterBytes +
+                                   (bytes.size() - firstRunBytes) - 1;
+    ASSERT_EQ(ReadBytes(image, lastByte, 1), bytes.substr(bytes.size() - 1));
+    std::string whole = ReadWholeFile(image);
+    whole[lastByte] = static_cast<char>(whole[lastByte] ^ 1);
+    WriteWholeFile(image, whole);
+    const Disk disk(image, true, false);
+    EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source), Failure);
+}
+
 } // namespace
 } // namespace vornel::fbinst::testing

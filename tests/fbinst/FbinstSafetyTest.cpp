@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace vornel::fbinst::testing {
 namespace {
@@ -93,6 +95,39 @@ TEST_F(FullFileSystem, AddThatRunsOutOfSpaceFails) {
     EXPECT_EQ(run.err.rfind("fbinst: ", 0), 0u) << run.err;
     EXPECT_EQ(run.out.find("added"), std::string::npos);
     EXPECT_EQ(fs::file_size(image_), 128u << 20);
+}
+
+// A stick whose writes fail only when the kernel writes them out, as a dying stick does: a loop
+// device over an image on a tmpfs too small for it. Every write() succeeds into the page cache;
+// the flush meets the errors.
+TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
+    Mount("20m");
+    if (!mounted_)
+        return;
+    const ToolResult attached = RunProgram({"losetup", "--find", "--show", image_});
+    if (attached.exitCode != 0)
+        GTEST_SKIP() << "no loop device here: " << attached.err;
+    const std::string loop = attached.out.substr(0, attached.out.find('\n'));
+    struct Detach {
+        std::string loop;
+        ~Detach() { RunProgram({"losetup", "--detach", loop}); }
+    } detach{loop};
+
+    FakeSdcTree stick(scratch_.Path(), true);
+    WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/size", std::to_string((128 << 20) / 512) + "\n");
+    struct stat loopInfo {};
+    ASSERT_EQ(stat(loop.c_str(), &loopInfo), 0);
+    ASSERT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
+
+    std::string err;
+    ASSERT_EQ(RunInProcess({"C:", "format", "-f", "-a", "-p", "1m", "-e", "40m"}, stick.sources, err), 0)
+        << err;
+    const std::string big = scratch_.Path() + "/big.iso";
+    WriteWholeFile(big, std::string(24 << 20, 'x'));
+    std::ostringstream out, errors;
+    EXPECT_EQ(RunFbinst({"C:", "add", "boot/customISO_0.iso", big}, stick.sources, out, errors), 1);
+    EXPECT_EQ(out.str().find("added"), std::string::npos) << out.str();
+    EXPECT_EQ(errors.str().rfind("fbinst: ", 0), 0u) << errors.str();
 }
 
 } // namespace

@@ -3,9 +3,12 @@
 #include "Failure.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
-#include <memory>
+#include <future>
 #include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,29 +56,65 @@ std::vector<ClusterRun> ParseClusterRuns(const std::string& mshowfatLine) {
     return runs;
 }
 
+namespace {
+
+// Reads from the page cache in pieces that stay in the processor's cache: several times faster
+// than comparing mappings, which fault in every page on its own.
+constexpr std::size_t kPieceBytes = 256 * 1024;
+
+class SourceFile {
+  public:
+    explicit SourceFile(const std::string& path)
+        : path_(path), fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0)
+            throw Failure("cannot read \"" + path + "\" to check the copy");
+    }
+    ~SourceFile() { close(fd_); }
+    SourceFile(const SourceFile&) = delete;
+    SourceFile& operator=(const SourceFile&) = delete;
+
+    std::uint64_t Bytes() const {
+        struct stat info {};
+        return fstat(fd_, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    }
+    // Fills `piece` from `offset`; false when the file ends first.
+    bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> piece) const {
+        std::size_t done = 0;
+        while (done < piece.size()) {
+            const ssize_t n =
+                pread(fd_, piece.data() + done, piece.size() - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw Failure("cannot read \"" + path_ + "\" to check the copy: " + std::strerror(errno));
+            if (n == 0)
+                return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+  private:
+    std::string path_;
+    int fd_;
+};
+
+struct Piece {
+    std::uint64_t fileOffset = 0;
+    std::uint64_t driveOffset = 0;
+    std::uint64_t bytes = 0;
+};
+
+} // namespace
+
 void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<ClusterRun>& runs,
                std::uint64_t fileBytes, const std::string& sourcePath) {
     std::array<std::uint8_t, 512> bootSector{};
     disk.ReadAt(fatStart, bootSector);
     const FatGeometry fat = ParseFatGeometry(bootSector);
-    const int sourceFd = open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (sourceFd < 0)
-        throw Failure("cannot read \"" + sourcePath + "\" to check the copy");
-    struct stat info {};
-    const bool sized = fstat(sourceFd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) == fileBytes;
-    // The mapping keeps the file open on its own; the descriptor is closed on every way out.
-    const auto mapSource = [&] {
-        try {
-            return std::make_unique<MappedBytes>(sourceFd, 0, sized ? fileBytes : 0, sourcePath);
-        } catch (...) {
-            close(sourceFd);
-            throw;
-        }
-    };
-    const std::unique_ptr<MappedBytes> mappedSource = mapSource();
-    close(sourceFd);
+    const SourceFile source(sourcePath);
     const auto differs = [&] { return Failure("the copy on the drive differs from \"" + sourcePath + "\""); };
-    if (!sized)
+    if (source.Bytes() != fileBytes)
         throw differs();
 
     std::uint64_t clusters = 0;
@@ -85,18 +124,50 @@ void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<Clust
         throw Failure("the copy on the drive has " + std::to_string(clusters) +
                       " clusters, not the size of \"" + sourcePath + "\"");
 
-    const std::uint8_t* expected = mappedSource->Bytes().data();
-    std::uint64_t left = fileBytes;
+    // The file cut into pieces, each at its place in the source and on the drive.
+    std::vector<Piece> pieces;
+    std::uint64_t placed = 0;
     for (const ClusterRun& run : runs) {
-        const std::uint64_t offset = fatStart + fat.dataStartBytes + (run.first - 2) * fat.clusterBytes;
-        const std::uint64_t runBytes = std::min(left, (run.last - run.first + 1) * fat.clusterBytes);
-        const MappedBytes onDrive = disk.Map(offset, runBytes);
-        if (std::memcmp(onDrive.Bytes().data(), expected, static_cast<std::size_t>(runBytes)) != 0)
-            throw differs();
-        expected += runBytes;
-        left -= runBytes;
+        const std::uint64_t runStart = fatStart + fat.dataStartBytes + (run.first - 2) * fat.clusterBytes;
+        const std::uint64_t runBytes =
+            std::min(fileBytes - placed, (run.last - run.first + 1) * fat.clusterBytes);
+        for (std::uint64_t done = 0; done < runBytes; done += kPieceBytes)
+            pieces.push_back(
+                {placed + done, runStart + done, std::min<std::uint64_t>(kPieceBytes, runBytes - done)});
+        placed += runBytes;
     }
-    if (left != 0)
+    if (placed != fileBytes)
+        throw differs();
+
+    // Halves on two threads: the comparison is bound by copying from the page cache, and the
+    // flush that runs meanwhile mostly waits for the medium.
+    std::atomic<bool> same{true};
+    const auto compare = [&](std::size_t begin, std::size_t end) {
+        std::vector<std::uint8_t> expected(kPieceBytes), onDrive(kPieceBytes);
+        for (std::size_t i = begin; i < end && same.load(); ++i) {
+            const Piece& piece = pieces[i];
+            const std::size_t length = static_cast<std::size_t>(piece.bytes);
+            if (!source.ReadAt(piece.fileOffset, std::span(expected.data(), length)))
+                same.store(false);
+            disk.ReadAt(piece.driveOffset, std::span(onDrive.data(), length));
+            if (std::memcmp(onDrive.data(), expected.data(), length) != 0)
+                same.store(false);
+        }
+    };
+    const std::size_t half = pieces.size() / 2;
+    auto firstHalf = std::async(std::launch::async, compare, 0, half);
+    std::exception_ptr failure;
+    try {
+        compare(half, pieces.size());
+    } catch (...) {
+        failure = std::current_exception();
+        same.store(false); // the other half stops early
+    }
+    firstHalf.get();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (!same.load())
         throw differs();
 }
+
 } // namespace vornel::fbinst

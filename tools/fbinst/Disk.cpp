@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -48,20 +48,31 @@ Disk::Disk(const std::string& path, bool isImageFile, bool writable)
             fail(path + " is not a disk image file");
         if (flock(fd_, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
             fail(path + " is in use by another run of the disk tool");
-        bytes_ = static_cast<std::uint64_t>(info.st_size);
     } else {
         if (!S_ISBLK(info.st_mode))
             fail(path + " is not a block device");
         int sectorBytes = 0;
-        if (ioctl(fd_, BLKGETSIZE64, &bytes_) != 0 || ioctl(fd_, BLKSSZGET, &sectorBytes) != 0)
-            fail("cannot read the size of " + path + ": " + SystemText());
+        if (ioctl(fd_, BLKSSZGET, &sectorBytes) != 0)
+            fail("cannot read the sector size of " + path + ": " + SystemText());
         if (sectorBytes != 512)
             fail(path + " has " + std::to_string(sectorBytes) +
                  "-byte sectors; only 512-byte sectors are supported");
     }
-    bytes_ -= bytes_ % 512;
+    bytes_ = CurrentBytes();
     if (bytes_ == 0)
         fail(path + " is empty (no medium?)");
+}
+
+std::uint64_t Disk::CurrentBytes() const {
+    std::uint64_t bytes = 0;
+    if (isImageFile_) {
+        struct stat info {};
+        if (fstat(fd_, &info) == 0)
+            bytes = static_cast<std::uint64_t>(info.st_size);
+    } else if (ioctl(fd_, BLKGETSIZE64, &bytes) != 0) {
+        bytes = 0;
+    }
+    return bytes - bytes % 512;
 }
 
 Disk::~Disk() {
@@ -101,31 +112,6 @@ void Disk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     }
 }
 
-MappedBytes::MappedBytes(int fd, std::uint64_t offset, std::uint64_t length, const std::string& what)
-    : length_(static_cast<std::size_t>(length)) {
-    if (length == 0)
-        return;
-    const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-    lead_ = static_cast<std::size_t>(offset % page);
-    void* base =
-        mmap(nullptr, lead_ + length_, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset - lead_));
-    if (base == MAP_FAILED)
-        throw Failure("cannot read " + what + ": " + SystemText());
-    madvise(base, lead_ + length_, MADV_SEQUENTIAL);
-    base_ = static_cast<const std::uint8_t*>(base);
-}
-
-MappedBytes::~MappedBytes() {
-    if (base_)
-        munmap(const_cast<std::uint8_t*>(base_), lead_ + length_);
-}
-
-MappedBytes Disk::Map(std::uint64_t offset, std::uint64_t length) const {
-    if (offset > bytes_ || length > bytes_ - offset)
-        throw Failure("read beyond the end of " + path_);
-    return MappedBytes(fd_, offset, length, path_);
-}
-
 void Disk::ZeroRange(std::uint64_t offset, std::uint64_t length) {
     const std::vector<std::uint8_t> zeros(std::min<std::uint64_t>(length, 1 << 20), 0);
     while (length > 0) {
@@ -139,6 +125,26 @@ void Disk::ZeroRange(std::uint64_t offset, std::uint64_t length) {
 void Disk::Sync() {
     if (fsync(fd_) != 0)
         throw Failure("flushing " + path_ + " failed: " + SystemText());
+}
+
+EarlyWriteback::EarlyWriteback(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    // Without a descriptor nothing is flushed early; the final flush does all the work.
+    if (fd_ < 0)
+        return;
+    thread_ = std::thread([this] {
+        while (!stop_.load()) {
+            fdatasync(fd_);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+}
+
+EarlyWriteback::~EarlyWriteback() {
+    stop_.store(true);
+    if (thread_.joinable())
+        thread_.join();
+    if (fd_ >= 0)
+        close(fd_);
 }
 
 void SyncDrive(const std::string& path, bool isImageFile, std::uint64_t expectedBytes) {

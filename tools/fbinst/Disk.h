@@ -2,26 +2,13 @@
 // The drive's bytes: a block device opened exclusively, or a disk image file that never grows.
 // Every write is checked against the drive's size first and every failure is a Failure.
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <thread>
 
 namespace vornel::fbinst {
-
-// A read-only view of bytes of a file or device, unmapped at destruction.
-class MappedBytes {
-  public:
-    MappedBytes(int fd, std::uint64_t offset, std::uint64_t length, const std::string& what);
-    ~MappedBytes();
-    MappedBytes(const MappedBytes&) = delete;
-    MappedBytes& operator=(const MappedBytes&) = delete;
-    std::span<const std::uint8_t> Bytes() const { return {base_ + lead_, length_}; }
-
-  private:
-    const std::uint8_t* base_ = nullptr;
-    std::size_t lead_ = 0; // from the page boundary to the first wanted byte
-    std::size_t length_ = 0;
-};
 
 class Disk {
   public:
@@ -36,12 +23,12 @@ class Disk {
     const std::string& Path() const { return path_; }
     std::uint64_t Bytes() const { return bytes_; }
     std::uint64_t Sectors() const { return bytes_ / 512; }
+    // The size now, in whole sectors: 0 when it cannot be read (a stick pulled out).
+    std::uint64_t CurrentBytes() const;
 
     void ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
     void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void ZeroRange(std::uint64_t offset, std::uint64_t length);
-    // Reading without a copy, for long comparisons.
-    MappedBytes Map(std::uint64_t offset, std::uint64_t length) const;
     // Flushes written data to the medium; a failure means the data may be lost.
     void Sync();
 
@@ -50,6 +37,23 @@ class Disk {
     bool isImageFile_;
     int fd_ = -1;
     std::uint64_t bytes_ = 0;
+};
+
+// While it lives, a thread keeps flushing the drive through a descriptor of its own, so the
+// medium is written while another program (mcopy) still writes, and the final flush has little
+// left. Its failures are not reported here: the kernel reports a failed write to every descriptor
+// opened before it, so a Disk opened before the copy sees it in Sync().
+class EarlyWriteback {
+  public:
+    explicit EarlyWriteback(const std::string& path);
+    ~EarlyWriteback();
+    EarlyWriteback(const EarlyWriteback&) = delete;
+    EarlyWriteback& operator=(const EarlyWriteback&) = delete;
+
+  private:
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
 };
 
 // Flushes the drive's data to the medium after other programs wrote it; throws on failure, and

@@ -14,7 +14,6 @@
 #include <array>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <vector>
 
 namespace vornel::fbinst {
@@ -181,23 +180,20 @@ void AddFile(const DriveRef& drive, const std::string& name, const std::string& 
         throw Failure("the boot area has no room for \"" + target + "\": it needs " +
                       std::to_string(sourceBytes) + " bytes, " + std::to_string(volume.FreeBytes()) +
                       " are free");
-    volume.CopyIn(sourcePath, target);
-    if (IsMenuFile(target))
-        RefreshLoaderConfig(volume);
-    const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
+    // Opened before the copy, so its final flush reports every write to the drive that failed
+    // since, even one the early flushes met first.
     Disk disk(drive.path, drive.isImageFile);
-    if (disk.Bytes() != bytes)
-        throw Failure(drive.path + " changed size while the file was copied");
-    // The read-back sees the same bytes before and after the flush, so both run at once; the
-    // add succeeds only when both do.
-    auto flushed = std::async(std::launch::async, [&] { disk.Sync(); });
-    try {
+    {
+        const EarlyWriteback writeback(drive.path);
+        volume.CopyIn(sourcePath, target);
+        if (IsMenuFile(target))
+            RefreshLoaderConfig(volume);
+        const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
+        if (disk.Bytes() != bytes || disk.CurrentBytes() != bytes)
+            throw Failure(drive.path + " changed size while the file was copied");
         CheckCopy(disk, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath);
-    } catch (...) {
-        flushed.wait();
-        throw;
     }
-    flushed.get();
+    disk.Sync();
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
 }
 
