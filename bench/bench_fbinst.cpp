@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -32,15 +33,23 @@ double Seconds(const std::vector<std::string>& argv) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The source is flushed too, so its writeback does not slow down whichever side runs first.
 void WriteRandomFile(const std::string& path, std::uint64_t bytes) {
-    std::ofstream out(path, std::ios::binary);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path);
     std::mt19937_64 random(42);
     std::vector<std::uint64_t> block(kMiB / 8);
-    for (std::uint64_t done = 0; done < bytes; done += kMiB) {
+    bool written = true;
+    for (std::uint64_t done = 0; done < bytes && written; done += kMiB) {
         for (auto& word : block)
             word = random();
-        out.write(reinterpret_cast<const char*>(block.data()), kMiB);
+        written = write(fd, block.data(), kMiB) == static_cast<ssize_t>(kMiB);
     }
+    const bool flushed = written && fsync(fd) == 0;
+    close(fd);
+    if (!flushed)
+        throw std::runtime_error("cannot write " + path);
 }
 
 // Where the added file's first cluster lies in the image: the reference write goes to the same
@@ -82,24 +91,41 @@ int main() {
         WriteRandomFile(source, kFileBytes);
         setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
 
-        // Best of three each, alternating, so a busy moment of the machine hurts neither side
-        // alone. Each round adds into a freshly formatted boot area, so the file lies in one piece.
-        double addBest = 1e9, ddBest = 1e9;
-        for (int round = 0; round < 3; ++round) {
-            RunToolChecked({tool, "G:", "format", "-f", "-a", "-p", "8m", "-e", "600m"});
+        // Best of three each. Each round formats the boot area afresh, so the file lies in one
+        // piece at the same place every time, and runs the three writes in another order, so a
+        // busy moment of the machine, or the writeback left by the write before, hurts no side
+        // alone. The reference is dd writing the same bytes to the file's own clusters; dd to the
+        // data partition is shown too, since another place may flush at another speed on the host.
+        double addBest = 1e9, ddSameBest = 1e9, ddDataBest = 1e9;
+        std::uint64_t fileOffset = 0;
+        const auto dd = [&](std::uint64_t offset) {
+            return Seconds({"dd", "if=" + source, "of=" + image, "bs=4M", "conv=fsync,notrunc",
+                            "oflag=seek_bytes", "seek=" + std::to_string(offset), "status=none"});
+        };
+        const auto add = [&] {
             addBest = std::min(addBest, Seconds({tool, "G:", "add", "boot/big.iso", source}));
             const std::uint64_t offset = FileOffset(image, "boot/big.iso");
-            ddBest = std::min(ddBest,
-                              Seconds({"dd", "if=" + source, "of=" + image, "bs=4M", "conv=fsync,notrunc",
-                                       "oflag=seek_bytes", "seek=" + std::to_string(offset), "status=none"}));
+            if (fileOffset != 0 && offset != fileOffset)
+                throw std::runtime_error("the file landed elsewhere after the same format");
+            fileOffset = offset;
+        };
+        const std::vector<std::function<void()>> writes{
+            add, [&] { ddSameBest = std::min(ddSameBest, dd(fileOffset)); },
+            [&] { ddDataBest = std::min(ddDataBest, dd(700 * kMiB)); }};
+        for (std::size_t round = 0; round < writes.size(); ++round) {
+            RunToolChecked({tool, "G:", "format", "-f", "-a", "-p", "8m", "-e", "600m"});
+            for (std::size_t i = 0; i < writes.size(); ++i)
+                writes[(round + i) % writes.size()]();
         }
-        const double addRate = kFileBytes / kMiB / addBest;
-        const double ddRate = kFileBytes / kMiB / ddBest;
-        const double ratio = addRate / ddRate;
-        std::printf("add 512 MiB: %.2f s (%.0f MiB/s); dd bs=4M conv=fsync: %.2f s (%.0f MiB/s); ratio %.2f "
-                    "(target >= 0.80)\n",
-                    addBest, addRate, ddBest, ddRate, ratio);
+        const auto rate = [](double seconds) { return kFileBytes / kMiB / seconds; };
+        std::printf("add 512 MiB: %.2f s (%.0f MiB/s)\n", addBest, rate(addBest));
+        const double ratio = rate(addBest) / rate(ddSameBest);
+        std::printf(
+            "dd bs=4M conv=fsync to the file's clusters: %.2f s (%.0f MiB/s); ratio %.2f (target >= 0.80)\n",
+            ddSameBest, rate(ddSameBest), ratio);
         ok = ok && ratio >= 0.8;
+        std::printf("for information, dd to the data partition: %.2f s (%.0f MiB/s); ratio %.2f\n",
+                    ddDataBest, rate(ddDataBest), rate(addBest) / rate(ddDataBest));
         fs::remove(image);
         fs::remove(source);
 
