@@ -26,18 +26,9 @@ PackageFile::~PackageFile() {
 }
 
 bool PackageFile::ReadAt(std::int64_t offset, void* data, std::size_t size) const {
-    auto* out = static_cast<unsigned char*>(data);
-    while (size > 0) {
-        ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        out += n;
-        offset += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return offset >= 0 && platform::ReadFullyAt(fd_, static_cast<std::uint64_t>(offset),
+                                                std::span(static_cast<std::uint8_t*>(data), size)) ==
+                              static_cast<std::int64_t>(size);
 }
 
 std::int32_t LoadInt32(const unsigned char* bytes) {

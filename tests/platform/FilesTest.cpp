@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -50,6 +51,24 @@ TEST(FileExists, OnlyRegularFilesCount) {
     EXPECT_FALSE(FileExists(""));
     EXPECT_EQ(FileLength((dir.path / "f").string()), 1);
     EXPECT_EQ(FileLength(dir.path.string()), std::nullopt);
+}
+
+TEST(ReadFullyAt, StopsAtTheEndAndReportsAFailedRead) {
+    TempDir dir;
+    std::ofstream(dir.path / "f") << "0123456789";
+    const int fd = ::open((dir.path / "f").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::uint8_t bytes[4] = {};
+    EXPECT_EQ(ReadFullyAt(fd, 3, bytes), 4);
+    EXPECT_EQ(std::string(bytes, bytes + 4), "3456");
+    EXPECT_EQ(ReadFullyAt(fd, 8, bytes), 2);
+    EXPECT_EQ(ReadFullyAt(fd, 20, bytes), 0);
+    ::close(fd);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    EXPECT_EQ(ReadFullyAt(pipeEnds[0], 0, bytes), -1); // a pipe has no offsets
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
 }
 
 TEST(ReadTextLines, MissingFileGivesTheOpenErrorWithPathAndSystemText) {

@@ -1,6 +1,7 @@
 #include "CopyCheck.h"
 
 #include "Failure.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <atomic>
@@ -79,19 +80,10 @@ class SourceFile {
     }
     // Fills `piece` from `offset`; false when the file ends first.
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> piece) const {
-        std::size_t done = 0;
-        while (done < piece.size()) {
-            const ssize_t n =
-                pread(fd_, piece.data() + done, piece.size() - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw Failure("cannot read \"" + path_ + "\" to check the copy: " + std::strerror(errno));
-            if (n == 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        const std::int64_t read = platform::ReadFullyAt(fd_, offset, piece);
+        if (read < 0)
+            throw Failure("cannot read \"" + path_ + "\" to check the copy: " + std::strerror(errno));
+        return read == static_cast<std::int64_t>(piece.size());
     }
 
   private:

@@ -1,6 +1,7 @@
 #include "Disk.h"
 
 #include "Failure.h"
+#include "platform/Files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -83,17 +84,11 @@ Disk::~Disk() {
 void Disk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
     if (offset > bytes_ || bytes.size() > bytes_ - offset)
         throw Failure("read beyond the end of " + path_);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw Failure("reading " + path_ + " failed at byte " + std::to_string(offset + done) + ": " +
-                          (n == 0 ? std::string("the drive ended early") : SystemText()));
-        done += static_cast<std::size_t>(n);
-    }
+    const std::int64_t read = platform::ReadFullyAt(fd_, offset, bytes);
+    if (read != static_cast<std::int64_t>(bytes.size()))
+        throw Failure("reading " + path_ + " failed at byte " +
+                      std::to_string(offset + std::max<std::int64_t>(read, 0)) + ": " +
+                      (read < 0 ? SystemText() : std::string("the drive ended early")));
 }
 
 void Disk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
