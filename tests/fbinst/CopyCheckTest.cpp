@@ -11,6 +11,16 @@
 namespace vornel::fbinst::testing {
 namespace {
 
+// A 64 MiB image drive G: with a 16 MiB boot area starting at sector 16384.
+std::string FormattedStick(const ScratchFolder& scratch) {
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 64 << 20);
+    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
+    if (RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}).exitCode != 0)
+        throw std::runtime_error("cannot format the test stick");
+    return image;
+}
+
 TEST(FbinstCopyCheck, ClusterRunsAsMshowfatPrintsThem) {
     const auto runs = ParseClusterRuns("::/big.iso <106644-153291> <5-84428> <7>\n");
     ASSERT_EQ(runs.size(), 3u);
@@ -55,10 +65,7 @@ TEST(FbinstCopyCheck, GeometryOfFat16AndFat32BootSectors) {
 
 TEST(FbinstCopyCheck, FindsAChangedByteAndAWrongLength) {
     ScratchFolder scratch;
-    const std::string image = scratch.Path() + "/stick.img";
-    MakeSparseImage(image, 64 << 20);
-    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
-    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}).exitCode, 0);
+    const std::string image = FormattedStick(scratch);
     std::string bytes(300000, 'a');
     bytes[123456] = 'b';
     const std::string source = scratch.Path() + "/src.bin";
@@ -88,10 +95,7 @@ TEST(FbinstCopyCheck, FindsAChangedByteAndAWrongLength) {
 // own place on the drive, in pieces that end in the middle of a run.
 TEST(FbinstCopyCheck, AFileInTwoRunsIsComparedAtBothPlaces) {
     ScratchFolder scratch;
-    const std::string image = scratch.Path() + "/stick.img";
-    MakeSparseImage(image, 64 << 20);
-    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
-    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}).exitCode, 0);
+    const std::string image = FormattedStick(scratch);
     const std::string small = scratch.Path() + "/small.bin";
     WriteWholeFile(small, std::string(100000, 's'));
     ASSERT_EQ(RunFbinstExe({"G:", "add", "a.bin", small}).exitCode, 0);
