@@ -17,6 +17,14 @@ packages=(
   fdisk dosfstools mtools util-linux
   # the boot loader carried on the stick, and booting it in tests
   grub-pc-bin grub-common syslinux-common qemu-system-x86 xorriso
+  # UEFI boot: Debian's signed shim and GRUB, the EFI GRUB modules, OVMF to boot it in tests
+  shim-signed grub-efi-amd64-signed grub-efi-amd64-bin ovmf
+  # the test ISOs' tiny Linux systems (the kernel itself is unpacked from its package, below)
+  busybox-static cpio
+  # Qt's own texts in Chinese
+  qt6-translations-l10n
+  # clicking through the real window
+  xvfb xdotool openbox imagemagick
   # rights on the device for the disk tool; checking the desktop files; the package's install test
   pkexec desktop-file-utils appstream debootstrap strace
 )
