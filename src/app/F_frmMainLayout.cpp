@@ -3,6 +3,7 @@
 
 #include "app/F_frmMain.h"
 #include "app/JpegPicture.h"
+#include "controls/FocusFrame.h"
 
 #include <QApplication>
 #include <QFile>
@@ -109,6 +110,11 @@ void TfrmMain::BuildLayout() {
                                  btn_min, cbb_disk, rb_hdd,     rb_zip};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    // The bitmap buttons draw their own focus; the others get a frame around them.
+    auto* focusFrame = new controls::FocusFrame(this);
+    for (QWidget* control : {static_cast<QWidget*>(wbMain), static_cast<QWidget*>(cbb_disk),
+                             static_cast<QWidget*>(rb_hdd), static_cast<QWidget*>(rb_zip)})
+        focusFrame->Watch(control);
     // The first control in the tab order holds the focus when the window first opens.
     wbMain->setFocus();
 }

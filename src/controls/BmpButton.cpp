@@ -12,6 +12,8 @@ namespace vornel::controls {
 namespace {
 
 const QColor kEtchedGrey{128, 128, 128};
+// A button without a caption shows its focus on a rectangle this far inside its edges.
+constexpr int kBareFocusInset = 2;
 
 // The pixels of `picture` that equal `reference`, as a picture of `colour` on transparency.
 QImage Silhouette(const QImage& picture, QRgb reference, const QColor& colour) {
@@ -197,6 +199,9 @@ QImage TBmpButton::ComposeFace() {
     }
     QRect focusFrame;
     DrawCaption(painter, focusFrame);
+    // The title bar's buttons have no caption, and Enter on them is as weighty as on the others.
+    if (caption_.empty() && hasFocus() && showFocus_)
+        focusFrame = rect().adjusted(kBareFocusInset, kBareFocusInset, -kBareFocusInset, -kBareFocusInset);
     painter.end();
     if (!focusFrame.isNull())
         DrawDottedFocusRect(face, focusFrame);

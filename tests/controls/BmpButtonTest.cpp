@@ -251,12 +251,18 @@ TEST_F(BmpButtonTest, MissingDisabledPictureIsEtchedFromTheBlackOfUp) {
     EXPECT_EQ(PictureAt(1, 5), face) << "the etched copy has no transparent pixels";
 }
 
-TEST_F(BmpButtonTest, FocusRectangleOnlyAroundACaptionAndOnlyWithShowFocus) {
+TEST_F(BmpButtonTest, FocusRectangleShownOnlyWhileFocusedWithShowFocus) {
     button->Bitmaps().Set(Face::Hot, QImage());
-    const QImage unfocusedBare = button->ComposeFace();
-    button->setFocus();
-    EXPECT_EQ(button->ComposeFace(), unfocusedBare) << "no caption, no focus rectangle";
+    const QImage unfocusedBare = button->grab().toImage();
+    button->setFocus(Qt::TabFocusReason);
+    const QImage focusedBare = button->grab().toImage();
+    EXPECT_NE(focusedBare, unfocusedBare) << "a title bar button shows its focus too";
+    EXPECT_EQ(focusedBare.pixelColor(20, 2), QColor(255, 255, 55)) << "inverted blue, just inside the edge";
+    EXPECT_EQ(focusedBare.pixelColor(20, 10), kUpBlue) << "the face itself is untouched";
+    other->setFocus();
+    EXPECT_EQ(button->grab().toImage(), unfocusedBare);
 
+    button->setFocus();
     button->SetCaption("OK");
     const QImage focused = button->ComposeFace();
     button->SetShowFocus(false);
