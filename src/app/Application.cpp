@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "app/ChineseTexts.h"
+
 #include <QApplication>
 #include <QIcon>
 
@@ -7,8 +9,11 @@ namespace vornel::app {
 
 const VersionRecord& ProgramVersion() {
     static const VersionRecord record{
-        QStringLiteral("Vornel"), QStringLiteral("1.5.0.2"),           QStringLiteral("VornelU盘装机"),
-        QStringLiteral("1.5"),    QStringLiteral("一键制作USB启动盘"),
+        QStringLiteral("Vornel"),
+        QStringLiteral(VORNEL_VERSION),
+        QStringLiteral("VornelU盘装机"),
+        QStringLiteral(VORNEL_PRODUCT_VERSION),
+        QStringLiteral("一键制作USB启动盘"),
     };
     return record;
 }
@@ -19,7 +24,9 @@ void ConfigureApplication() {
     QApplication::setApplicationDisplayName(record.productName);
     QApplication::setApplicationVersion(record.fileVersion);
     QApplication::setOrganizationName(record.companyName);
-    QApplication::setDesktopFileName(QStringLiteral("vornel"));
+    // The launcher's name: the Wayland app id. On X11 the window's class is the application
+    // name, which the launcher names as its StartupWMClass.
+    QApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
     QCoreApplication* application = QCoreApplication::instance();
     application->setProperty("CompanyName", record.companyName);
     application->setProperty("FileVersion", record.fileVersion);
@@ -31,6 +38,10 @@ void ConfigureApplication() {
     for (int size : {16, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/artwork/icon_%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
+
+    InstallChineseTexts();
+    // The file chooser is Qt's own, so it speaks the program's language whatever the desktop's.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
 }
 
 } // namespace vornel::app

@@ -13,11 +13,15 @@ struct VersionRecord {
     QString comments;
 };
 
+// The version comes from the build's one place, the project's version.
 const VersionRecord& ProgramVersion();
 
+// The launcher org.vornel.Vornel.desktop, without its extension.
+inline constexpr const char* kDesktopFileName = "org.vornel.Vornel";
+
 // Sets the title (the caption of every plain message box), the version, the organisation, the
-// version record's names as application properties, and the application icon. Needs the
-// QApplication to exist.
+// version record's names as application properties, the application icon and the launcher's
+// name; installs Qt's Chinese texts and keeps its dialogs Qt-drawn. Needs the QApplication.
 void ConfigureApplication();
 
 } // namespace vornel::app
