@@ -1,20 +1,18 @@
 // The installed tree: laid out where the desktop looks, and the program started from it, as a
 // launcher starts it, finds its data folder and keeps running.
 
+#include "install/ProgramRun.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -27,35 +25,8 @@ std::string ReadText(const fs::path& path) {
 }
 
 // Runs argv to its end with the given extra environment; its exit code, or -1.
-int RunProgram(std::vector<std::string> argv, const std::vector<std::string>& extraEnvironment = {},
-               pid_t* started = nullptr) {
-    std::vector<std::string> environment(extraEnvironment);
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    std::vector<char*> args, envs;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    for (auto& e : environment)
-        envs.push_back(e.data());
-    envs.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group: the web engine's helper processes end with it.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t child = 0;
-    const int error = posix_spawnp(&child, args[0], nullptr, &attributes, args.data(), envs.data());
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0)
-        return -1;
-    if (started) {
-        *started = child;
-        return 0;
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int RunProgram(std::vector<std::string> argv, const std::vector<std::string>& extraEnvironment = {}) {
+    return vornel::test::RunProgram({std::move(argv), extraEnvironment, {}});
 }
 
 class InstalledTree : public ::testing::Test {
@@ -157,12 +128,14 @@ TEST_F(InstalledTree, TheInstalledProgramStartsAndFindsItsDataFolder) {
     ASSERT_GE(inotify_add_watch(watch, res.c_str(), IN_OPEN), 0);
     const fs::path home = stage_ / "home";
     fs::create_directories(home);
-    pid_t program = 0;
-    ASSERT_EQ(RunProgram({(stage_ / "usr/bin/vornel").string()},
-                         {"QT_QPA_PLATFORM=offscreen", "QTWEBENGINE_DISABLE_SANDBOX=1",
-                          "HOME=" + home.string(), "XDG_CONFIG_HOME=" + home.string() + "/.config"},
-                         &program),
-              0);
+    // A runtime folder of its own: a program the user runs already would take the start over.
+    const std::string runtime = vornel::test::PrivateRuntimeFolder();
+    const pid_t program = vornel::test::StartProgram(
+        {{(stage_ / "usr/bin/vornel").string()},
+         {"QT_QPA_PLATFORM=offscreen", "QTWEBENGINE_DISABLE_SANDBOX=1", "HOME=" + home.string(),
+          "XDG_CONFIG_HOME=" + home.string() + "/.config", "XDG_RUNTIME_DIR=" + runtime},
+         {}});
+    ASSERT_GT(program, 0);
 
     std::set<std::string> opened;
     const auto start = std::chrono::steady_clock::now();
@@ -186,15 +159,9 @@ TEST_F(InstalledTree, TheInstalledProgramStartsAndFindsItsDataFolder) {
         std::this_thread::sleep_for(100ms);
     }
     close(watch);
-    if (running) {
-        kill(-program, SIGTERM);
-        const auto stop = std::chrono::steady_clock::now();
-        int status = 0;
-        while (waitpid(program, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() - stop < 10s)
-            std::this_thread::sleep_for(100ms);
-        kill(-program, SIGKILL);
-        waitpid(program, &status, 0);
-    }
+    if (running)
+        vornel::test::StopProgram(program);
+    fs::remove_all(runtime);
     EXPECT_TRUE(running) << "the installed program ended by itself";
     EXPECT_TRUE(opened.count("index.htm")) << "the start page was not opened from the data folder";
     EXPECT_TRUE(opened.count("wait.gif")) << "the wait picture was not opened from the data folder";
