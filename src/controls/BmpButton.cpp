@@ -12,8 +12,10 @@ namespace vornel::controls {
 namespace {
 
 const QColor kEtchedGrey{128, 128, 128};
-// A button without a caption shows its focus on a rectangle this far inside its edges.
-constexpr int kBareFocusInset = 2;
+// A button without a caption shows its focus as a solid band this far inside its edges: a
+// dotted line would be lost on a small picture.
+constexpr int kBareFocusInset = 1;
+constexpr int kBareFocusWidth = 2;
 
 // The pixels of `picture` that equal `reference`, as a picture of `colour` on transparency.
 QImage Silhouette(const QImage& picture, QRgb reference, const QColor& colour) {
@@ -31,17 +33,17 @@ QImage Silhouette(const QImage& picture, QRgb reference, const QColor& colour) {
     return result;
 }
 
-void DrawDottedFocusRect(QImage& face, const QRect& frame) {
-    // Every other pixel of the outline is inverted, so the dots show on any picture.
+// Inverts every `step`-th pixel of the outline, so the line shows on any picture.
+void InvertFocusRect(QImage& face, const QRect& frame, int step) {
     auto invert = [&face](int x, int y) {
         if (face.rect().contains(x, y))
             face.setPixel(x, y, face.pixel(x, y) ^ RGB_MASK);
     };
-    for (int x = frame.left(); x <= frame.right(); x += 2) {
+    for (int x = frame.left(); x <= frame.right(); x += step) {
         invert(x, frame.top());
         invert(x, frame.bottom());
     }
-    for (int y = frame.top() + 2; y < frame.bottom(); y += 2) {
+    for (int y = frame.top() + step; y < frame.bottom(); y += step) {
         invert(frame.left(), y);
         invert(frame.right(), y);
     }
@@ -199,12 +201,13 @@ QImage TBmpButton::ComposeFace() {
     }
     QRect focusFrame;
     DrawCaption(painter, focusFrame);
-    // The title bar's buttons have no caption, and Enter on them is as weighty as on the others.
-    if (caption_.empty() && hasFocus() && showFocus_)
-        focusFrame = rect().adjusted(kBareFocusInset, kBareFocusInset, -kBareFocusInset, -kBareFocusInset);
     painter.end();
     if (!focusFrame.isNull())
-        DrawDottedFocusRect(face, focusFrame);
+        InvertFocusRect(face, focusFrame, 2);
+    // The title bar's buttons have no caption, and Enter on them is as weighty as on the others.
+    if (caption_.empty() && hasFocus() && showFocus_)
+        for (int inset = kBareFocusInset; inset < kBareFocusInset + kBareFocusWidth; ++inset)
+            InvertFocusRect(face, rect().adjusted(inset, inset, -inset, -inset), 1);
     return face;
 }
 

@@ -2,7 +2,7 @@
 // A focusable push button whose whole face is a picture chosen by its state, with an optional
 // caption centred over it. Pixels of the transparent colour show the parent window behind. The
 // button takes the size of its Up picture. While it holds the keyboard focus a dotted rectangle
-// surrounds its caption, or, without a caption, lies just inside its edges.
+// surrounds its caption, or, without a caption, a solid inverted band lies just inside its edges.
 
 #include "controls/ButtonBitmaps.h"
 
