@@ -59,10 +59,10 @@ bool SingleInstance::BecomePrimary() {
     // Holding the lock, any socket file there is a dead program's.
     QLocalServer::removeServer(socketPath_);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_.listen(socketPath_)) {
+    // Without the socket this program still holds the lock: a later start cannot raise it, but
+    // cannot open a second window either.
+    if (!server_.listen(socketPath_))
         error_ = QStringLiteral("cannot listen on %1: %2").arg(socketPath_, server_.errorString());
-        return false;
-    }
     return true;
 }
 

@@ -22,7 +22,8 @@ class SingleInstance : public QObject {
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Takes the lock and listens. False when another program holds the lock, or when the lock
-    // or the socket cannot be had (the reason is then in ErrorText()).
+    // cannot be had (the reason is then in ErrorText()). True once the lock is held, even when
+    // listening failed (the reason is then in ErrorText() too).
     bool BecomePrimary();
 
     // Asks the program holding the lock to raise its window; true once it has answered that it

@@ -39,13 +39,15 @@ std::unique_ptr<vornel::app::SingleInstance> TakeSingleInstance(bool& anotherRun
         std::fprintf(stderr, "vornel: %s\n", error.what());
         return nullptr;
     }
-    if (instance->BecomePrimary())
+    const bool primary = instance->BecomePrimary();
+    if (!instance->ErrorText().isEmpty())
+        std::fprintf(stderr, "vornel: %s\n", qPrintable(instance->ErrorText()));
+    if (primary)
         return instance;
     if (instance->ErrorText().isEmpty()) {
         anotherRuns = true;
         return instance;
     }
-    std::fprintf(stderr, "vornel: %s\n", qPrintable(instance->ErrorText()));
     return nullptr;
 }
 
