@@ -39,7 +39,9 @@ void ConfigureApplication() {
         icon.addFile(QStringLiteral(":/artwork/icon_%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
 
-    InstallChineseTexts();
+    if (!InstallChineseTexts())
+        qWarning("vornel: Qt's Chinese texts are missing (package qt6-translations-l10n): its own texts stay "
+                 "English");
     // The file chooser is Qt's own, so it speaks the program's language whatever the desktop's.
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
 }
