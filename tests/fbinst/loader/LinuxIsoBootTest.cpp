@@ -1,0 +1,109 @@
+// Linux ISOs on a stick made by the disk tool, booted in QEMU: the menu's ISO entry starts the
+// ISO's kernel the way the ISO supports (its loopback.cfg, or a known live layout), and the
+// started system finds its ISO file on the stick again from the kernel command line. The ISOs
+// hold Debian's kernel and a busybox system that prints the marker stored in the ISO it found.
+
+#include "fbinst/loader/ToolStick.h"
+#include "loader/Loader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sys/wait.h>
+#include <tuple>
+
+namespace vornel::fbinst::loader {
+namespace {
+
+using namespace test;
+
+// The firmware QEMU boots the stick with. UEFI is one more entry here (q35, OVMF_CODE_4M.fd and
+// a copy of OVMF_VARS_4M.fd) once the stick carries the UEFI boot chain.
+struct Firmware {
+    const char* name;
+    const char* qemuArgs;
+};
+constexpr Firmware kLegacyBios{"LegacyBios", ""};
+
+// A test ISO (its file is NAME.iso, its marker NAME) and the kernel parameter through which
+// the started system must have been told where its ISO is.
+struct LinuxIso {
+    const char* name;
+    const char* parameter;
+};
+constexpr LinuxIso kLoopbackCfg{"loopback", "findiso"}; // its loopback.cfg passes ${iso_path}
+constexpr LinuxIso kDebianLive{"debian-live", "findiso"};
+constexpr LinuxIso kCasper{"casper", "iso-scan/filename"};
+
+// Test names and failure reports show the names, not the bytes.
+void PrintTo(const Firmware& firmware, std::ostream* out) {
+    *out << firmware.name;
+}
+void PrintTo(const LinuxIso& iso, std::ostream* out) {
+    *out << iso.name;
+}
+
+class LinuxIsoBoot : public ToolMadeStick,
+                     public ::testing::WithParamInterface<std::tuple<LinuxIso, Firmware>> {
+  protected:
+    // The kernel is unpacked and the ISOs made once for all boots of this run.
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/loader-linux-isos-XXXXXX";
+        isoFolder_ = mkdtemp(pattern);
+        const std::string log = isoFolder_ + "/make.log";
+        const int status =
+            std::system(("sh " + std::string(std::getenv("VORNEL_SOURCE_DIR")) +
+                         "/tests/fbinst/loader/make-linux-test-isos.sh " + isoFolder_ + " >" + log + " 2>&1")
+                            .c_str());
+        std::ifstream in(log);
+        makeOutput_.assign(std::istreambuf_iterator<char>(in), {});
+        makeExit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(isoFolder_); }
+
+    void SetUp() override {
+        ToolMadeStick::SetUp();
+        if (makeExit_ == 77) {
+            GTEST_SKIP() << "no Debian kernel to build the test ISOs from: " << makeOutput_;
+        }
+        ASSERT_EQ(makeExit_, 0) << makeOutput_;
+    }
+
+    static inline std::string isoFolder_;
+    static inline std::string makeOutput_;
+    static inline int makeExit_ = -1;
+};
+
+TEST_P(LinuxIsoBoot, TheStartedSystemFindsItsIsoOnTheStick) {
+    const auto& [iso, firmware] = GetParam();
+    // The lines the make operation writes for a custom ISO: they say nothing of its kind.
+    const std::string menu =
+        MenuLst({"timeout 1", "title 自定义光盘", "map --mem (ud)/boot/customISO_0.iso (0xFF)", "map --hook",
+                 "chainloader (0xFF)"});
+    Make(false, {{kMemdiskPath, kMemdisk},
+                 {"boot/customISO_0.iso", isoFolder_ + "/" + iso.name + ".iso"},
+                 {"menu.lst", menu}});
+    extraQemuArgs_ = firmware.qemuArgs;
+    const BootRun run = Boot(600);
+    EXPECT_NE(run.serial.find("自定义光盘"), std::string::npos) << run.serial;
+    EXPECT_NE(run.serial.find(std::string("VORNEL-ISO-FOUND ") + iso.parameter + " " + iso.name),
+              std::string::npos)
+        << run.serial;
+}
+
+std::string TestName(const ::testing::TestParamInfo<LinuxIsoBoot::ParamType>& info) {
+    std::string name = std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+    std::erase(name, '-');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, LinuxIsoBoot,
+                         ::testing::Combine(::testing::Values(kLoopbackCfg, kDebianLive, kCasper),
+                                            ::testing::Values(kLegacyBios)),
+                         TestName);
+
+} // namespace
+} // namespace vornel::fbinst::loader
