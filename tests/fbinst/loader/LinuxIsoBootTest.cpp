@@ -8,11 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
+#include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <tuple>
 
 namespace vornel::fbinst::loader {
@@ -92,6 +96,52 @@ TEST_P(LinuxIsoBoot, TheStartedSystemFindsItsIsoOnTheStick) {
     EXPECT_NE(run.serial.find(std::string("VORNEL-ISO-FOUND ") + iso.parameter + " " + iso.name),
               std::string::npos)
         << run.serial;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs QEMU (its monitor on standard input) until the serial log ends the wait, or the command's
+// own time-out; gives the serial log.
+std::string BootUntil(const std::string& qemuCommand, const std::string& serialLog,
+                      const std::function<bool(const std::string&)>& done) {
+    std::filesystem::remove(serialLog);
+    FILE* monitor = popen(qemuCommand.c_str(), "w");
+    if (monitor == nullptr) {
+        throw std::runtime_error("cannot start qemu");
+    }
+    std::string serial;
+    for (int tick = 0; tick < 1500 && !done(serial = ReadWhole(serialLog)); ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    fputs("quit\n", monitor);
+    pclose(monitor);
+    return serial;
+}
+
+// The ISO has a known layout, but its kernel is no kernel: the entry says so in Chinese and the
+// menu comes back, rather than handing a Linux ISO to memdisk or stopping at GRUB's prompt.
+TEST_F(ToolMadeStick, AnIsoWhoseKernelCannotStartSaysSoAndTheMenuComesBack) {
+    std::filesystem::create_directories(dir_ + "/broken/casper");
+    WriteFile("broken/casper/vmlinuz", "not a kernel");
+    WriteFile("broken/casper/initrd", "not an initrd");
+    Sh("xorriso -as mkisofs -quiet -R -o " + dir_ + "/broken.iso " + dir_ + "/broken 2>/dev/null");
+    const std::string menu =
+        MenuLst({"timeout 1", "title 自定义光盘", "map --mem (ud)/boot/customISO_0.iso (0xFF)", "map --hook",
+                 "chainloader (0xFF)"});
+    Make(false,
+         {{kMemdiskPath, kMemdisk}, {"boot/customISO_0.iso", dir_ + "/broken.iso"}, {"menu.lst", menu}});
+    const std::string failed = "镜像中的 Linux 无法启动：文件可能已损坏，或内存不够。";
+    const auto menuAgain = [&failed](const std::string& serial) {
+        const auto said = serial.find(failed);
+        return said != std::string::npos && serial.find("自定义光盘", said) != std::string::npos;
+    };
+    const std::string serial = BootUntil(QemuCommand(180, "stdio"), dir_ + "/serial.log", menuAgain);
+    EXPECT_TRUE(menuAgain(serial)) << serial;
+    EXPECT_NE(serial.find("按 Esc 键或等待 10 秒返回菜单。", serial.find(failed)), std::string::npos)
+        << serial;
 }
 
 std::string TestName(const ::testing::TestParamInfo<LinuxIsoBoot::ParamType>& info) {
