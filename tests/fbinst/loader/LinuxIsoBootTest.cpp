@@ -24,13 +24,14 @@ namespace {
 
 using namespace test;
 
-// The firmware QEMU boots the stick with. UEFI is one more entry here (q35, OVMF_CODE_4M.fd and
-// a copy of OVMF_VARS_4M.fd) once the stick carries the UEFI boot chain.
+// The firmware QEMU boots the stick with: its QEMU arguments, given the test's own folder (for
+// firmware that keeps variables in a file of its own). UEFI is one more entry here (q35,
+// OVMF_CODE_4M.fd and a copy of OVMF_VARS_4M.fd) once the stick carries the UEFI boot chain.
 struct Firmware {
     const char* name;
-    const char* qemuArgs;
+    std::string (*qemuArgs)(const std::string& folder);
 };
-constexpr Firmware kLegacyBios{"LegacyBios", ""};
+constexpr Firmware kLegacyBios{"LegacyBios", [](const std::string&) { return std::string(); }};
 
 // A test ISO (its file is NAME.iso, its marker NAME) and the kernel parameter through which
 // the started system must have been told where its ISO is.
@@ -90,7 +91,7 @@ TEST_P(LinuxIsoBoot, TheStartedSystemFindsItsIsoOnTheStick) {
     Make(false, {{kMemdiskPath, kMemdisk},
                  {"boot/customISO_0.iso", isoFolder_ + "/" + iso.name + ".iso"},
                  {"menu.lst", menu}});
-    extraQemuArgs_ = firmware.qemuArgs;
+    extraQemuArgs_ = firmware.qemuArgs(dir_);
     const BootRun run = Boot(600);
     EXPECT_NE(run.serial.find("自定义光盘"), std::string::npos) << run.serial;
     EXPECT_NE(run.serial.find(std::string("VORNEL-ISO-FOUND ") + iso.parameter + " " + iso.name),
