@@ -57,7 +57,11 @@ class LinuxIsoBoot : public ToolMadeStick,
     // The kernel is unpacked and the ISOs made once for all boots of this run.
     static void SetUpTestSuite() {
         char pattern[] = "/tmp/loader-linux-isos-XXXXXX";
-        isoFolder_ = mkdtemp(pattern);
+        if (mkdtemp(pattern) == nullptr) {
+            makeOutput_ = "cannot make a folder in /tmp";
+            return;
+        }
+        isoFolder_ = pattern;
         const std::string log = isoFolder_ + "/make.log";
         const int status =
             std::system(("sh " + std::string(std::getenv("VORNEL_SOURCE_DIR")) +
