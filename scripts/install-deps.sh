@@ -29,14 +29,27 @@ packages=(
   pkexec desktop-file-utils appstream debootstrap strace
 )
 
+# The test ISOs' kernel: Debian's, fetched as a package file (never installed) into a fixed
+# cache folder, where the boot tests find it.
+fetch_test_kernel() {
+  local cache=/var/cache/vornel-test kernel
+  ls "$cache"/linux-image-*-amd64_*.deb >/dev/null 2>&1 && return 0
+  kernel=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
+  [ -n "$kernel" ] || { echo "no kernel package behind linux-image-amd64" >&2; return 1; }
+  $SUDO mkdir -p "$cache"
+  (cd "$cache" && $SUDO apt-get download "$kernel")
+}
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update
-$SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -ne 0 ]; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+fetch_test_kernel

@@ -7,6 +7,7 @@
 
 #include "loader/FbCfg.h"
 #include "loader/GrubText.h"
+#include "loader/IsoBoot.h"
 #include "loader/Loader.h"
 #include "loader/MenuLst.h"
 #include "loader/MenuWords.h"
@@ -68,7 +69,10 @@ void WriteMemdiskBoot(ConfigWriter& out, const std::string& image, std::string_v
 
 void WriteAction(ConfigWriter& out, const BootAction& action) {
     if (const auto* iso = std::get_if<IsoInMemory>(&action)) {
+        // An ISO that holds a way to boot from its file boots that way; the rest from memory.
+        out.Open("if ! " + IsoBootCall(iso->image) + "; then");
         WriteMemdiskBoot(out, iso->image, "iso raw");
+        out.Close("fi");
     } else if (const auto* floppy = std::get_if<FloppyInMemory>(&action)) {
         WriteMemdiskBoot(out, floppy->image, "floppy");
     } else if (const auto* local = std::get_if<LocalDisk>(&action)) {
@@ -191,6 +195,9 @@ void WritePreamble(ConfigWriter& out) {
     out.Line("set vornel_area=\"$root\"");
     out.Line("export vornel_area");
     out.Close("fi");
+    ConfigWriter sayAndWait;
+    sayAndWait.WaitThenBack();
+    out.Line(IsoBootFunction(std::move(sayAndWait).Text()));
     // The Chinese titles need the Unicode font on the graphical terminal; the serial line, when
     // there is one, gets the menu too.
     out.Open("if loadfont " + BootAreaFile(kFontPath) + "; then");

@@ -1,0 +1,40 @@
+#include "fbinst/loader/ToolStick.h"
+
+#include "loader/GrubText.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace vornel::fbinst::loader::test {
+
+void ToolMadeStick::Tool(const std::string& arguments) {
+    Sh("VORNEL_DRIVES=G=" + image_ + " " + std::getenv("VORNEL_BUILD_DIR") + "/fbinst.exe G: " + arguments +
+       " >/dev/null");
+}
+
+void ToolMadeStick::Make(bool zipMode, const std::vector<std::pair<std::string, std::string>>& files) {
+    std::uintmax_t contentBytes = 0;
+    for (const auto& file : files) {
+        contentBytes += std::filesystem::file_size(file.second);
+    }
+    const std::uintmax_t bootAreaMiB = contentBytes / 1048576 + 10;
+    Sh("truncate -s " + std::to_string(bootAreaMiB + 72) + "M " + image_);
+    Tool(std::string("format -f -a ") + (zipMode ? "-z " : "") + "-p 8m -e " + std::to_string(bootAreaMiB) +
+         "m");
+    Tool("add-menu -s fb.cfg 'default 0'");
+    Tool("add-menu -s fb.cfg 'timeout 0'");
+    Tool("add-menu -s fb.cfg 'menu F1 grldr grldr'");
+    for (const auto& [name, source] : files) {
+        Tool("add " + GrubQuote(name) + " " + GrubQuote(source));
+    }
+}
+
+std::string ToolMadeStick::MenuLst(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line + "\r\n";
+    }
+    return WriteFile("menu.lst", text);
+}
+
+} // namespace vornel::fbinst::loader::test

@@ -1,0 +1,24 @@
+#pragma once
+// Sticks made by the disk tool itself (fbinst.exe, built beside the tests) through the make
+// operation's command lines, for booting in QEMU.
+
+#include "fbinst/loader/BootFixture.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vornel::fbinst::loader::test {
+
+class ToolMadeStick : public StickBoot {
+  protected:
+    // fbinst.exe on the stick image with the arguments the Windows command-line split makes.
+    void Tool(const std::string& arguments);
+    // The make operation's order: format (boot area as large as the files plus 10 MiB), the
+    // three start-menu lines, then every file (name on the stick, source).
+    void Make(bool zipMode, const std::vector<std::pair<std::string, std::string>>& files);
+    // menu.lst as the build writes it: CR LF after every line.
+    std::string MenuLst(const std::vector<std::string>& lines);
+};
+
+} // namespace vornel::fbinst::loader::test
