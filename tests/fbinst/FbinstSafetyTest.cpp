@@ -95,6 +95,8 @@ TEST_F(FullFileSystem, AddThatRunsOutOfSpaceFails) {
     EXPECT_EQ(run.err.rfind("fbinst: ", 0), 0u) << run.err;
     EXPECT_EQ(run.out.find("added"), std::string::npos);
     EXPECT_EQ(fs::file_size(image_), 128u << 20);
+    const ToolResult ls = RunFbinstExe({"G:", "ls"});
+    EXPECT_EQ(ls.out.find("customISO_0.iso"), std::string::npos) << "a partial copy was left behind";
 }
 
 // A stick whose writes fail only when the kernel writes them out, as a dying stick does: a loop
@@ -118,6 +120,9 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
     struct stat loopInfo {};
     ASSERT_EQ(stat(loop.c_str(), &loopInfo), 0);
     ASSERT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
+    WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/dev", std::to_string(major(loopInfo.st_rdev)) + ":" +
+                                                                   std::to_string(minor(loopInfo.st_rdev)) +
+                                                                   "\n");
 
     std::string err;
     ASSERT_EQ(RunInProcess({"C:", "format", "-f", "-a", "-p", "1m", "-e", "40m"}, stick.sources, err), 0)
