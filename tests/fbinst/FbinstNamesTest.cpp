@@ -65,8 +65,9 @@ TEST_F(FbinstNames, NamesAreStoredExactlyOrRefused) {
         EXPECT_NE(ls.find(name), std::string::npos) << ls;
 
     ASSERT_EQ(RunFbinstExe({"G:", "add", "menu.lst", Source("title a")}).exitCode, 0);
-    for (const std::string name : {"x:menu.lst", "menu.lst.", "boot/name ", "a*b", "what?", "a<b>", "pipe|",
-                                   "quote\"", "tab\tname", "\xff\xfe.txt", "\xe6\x96.txt", "😀.txt"})
+    for (const std::string name :
+         {"x:menu.lst", "menu.lst.", "boot/name ", "a*b", "what?", "a<b>", "pipe|", "quote\"", "tab\tname",
+          "\xff\xfe.txt", "\xe6\x96.txt", "\xc0\xaf.txt", "\xed\xa0\x80.txt", "😀.txt"})
         ExpectRefusedUntouched({"G:", "add", name, Source("x")}, "cannot hold");
     for (const std::string& name : {Repeat("a", 256), "boot/" + longest + "文"})
         ExpectRefusedUntouched({"G:", "add", name, Source("x")}, "255");
