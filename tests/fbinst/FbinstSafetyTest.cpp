@@ -95,6 +95,8 @@ TEST_F(FullFileSystem, AddThatRunsOutOfSpaceFails) {
     EXPECT_EQ(run.err.rfind("fbinst: ", 0), 0u) << run.err;
     EXPECT_EQ(run.out.find("added"), std::string::npos);
     EXPECT_EQ(fs::file_size(image_), 128u << 20);
+    const ToolResult ls = RunFbinstExe({"G:", "ls"});
+    EXPECT_EQ(ls.out.find("customISO_0.iso"), std::string::npos) << "a partial copy was left behind";
 }
 
 // A stick whose writes fail only when the kernel writes them out, as a dying stick does: a loop
@@ -118,6 +120,9 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
     struct stat loopInfo {};
     ASSERT_EQ(stat(loop.c_str(), &loopInfo), 0);
     ASSERT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
+    WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/dev", std::to_string(major(loopInfo.st_rdev)) + ":" +
+                                                                   std::to_string(minor(loopInfo.st_rdev)) +
+                                                                   "\n");
 
     std::string err;
     ASSERT_EQ(RunInProcess({"C:", "format", "-f", "-a", "-p", "1m", "-e", "40m"}, stick.sources, err), 0)
@@ -128,6 +133,41 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
     EXPECT_EQ(RunFbinst({"C:", "add", "boot/customISO_0.iso", big}, stick.sources, out, errors), 1);
     EXPECT_EQ(out.str().find("added"), std::string::npos) << out.str();
     EXPECT_EQ(errors.str().rfind("fbinst: ", 0), 0u) << errors.str();
+}
+
+// A stick as the system sees it: a block device the kernel scans for partitions. The tool holds it
+// exclusively for the whole command, lets mkfs.fat claim it in turn, and has the kernel read the
+// new table at the end.
+TEST(FbinstBlockDevice, AStickIsFormattedTwiceAndWrittenWhileTheToolHoldsIt) {
+    ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 128 << 20);
+    const ToolResult attached = RunProgram({"losetup", "--partscan", "--find", "--show", image});
+    if (attached.exitCode != 0)
+        GTEST_SKIP() << "no loop device here: " << attached.err;
+    const std::string loop = attached.out.substr(0, attached.out.find('\n'));
+    struct Detach {
+        std::string loop;
+        ~Detach() { RunProgram({"losetup", "--detach", loop}); }
+    } detach{loop};
+    FakeSdcTree stick(scratch.Path(), true);
+    struct stat loopInfo {};
+    ASSERT_EQ(stat(loop.c_str(), &loopInfo), 0);
+    ASSERT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
+    WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/dev", std::to_string(major(loopInfo.st_rdev)) + ":" +
+                                                                   std::to_string(minor(loopInfo.st_rdev)) +
+                                                                   "\n");
+
+    std::string err;
+    for (const char* size : {"40m", "20m"})
+        ASSERT_EQ(RunInProcess({"C:", "format", "-f", "-a", "-p", "1m", "-e", size}, stick.sources, err), 0)
+            << err;
+    const std::string source = scratch.Path() + "/menu.lst";
+    WriteWholeFile(source, "title x");
+    ASSERT_EQ(RunInProcess({"C:", "add", "menu.lst", source}, stick.sources, err), 0) << err;
+    std::ostringstream out, errors;
+    EXPECT_EQ(RunFbinst({"C:", "cat", "menu.lst"}, stick.sources, out, errors), 0) << errors.str();
+    EXPECT_EQ(out.str(), "title x");
 }
 
 } // namespace

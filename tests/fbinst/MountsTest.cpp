@@ -48,9 +48,10 @@ TEST(FbinstMounts, PartitionsComeFromSysfs) {
 
 TEST(FbinstMounts, ADeviceThatIsNoBlockDeviceIsRefusedBeforeAnyUnmount) {
     const fs::path file = fs::temp_directory_path() / ("fbinst-notblock-" + std::to_string(getpid()));
-    std::ofstream(file) << "x";
-    EXPECT_THROW(EnsureNothingMounted(file.string(), false, "/nonexistent"), Failure);
-    EXPECT_NO_THROW(EnsureNothingMounted(file.string(), true, "/nonexistent"));
+    std::ofstream(file) << std::string(512, 'x');
+    EXPECT_THROW(Disk(file.string(), false, true, "/nonexistent"), Failure);
+    const Disk image(file.string(), true);
+    EXPECT_NO_THROW(EnsureNothingMounted(image, "/nonexistent"));
     fs::remove(file);
 }
 

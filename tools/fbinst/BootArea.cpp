@@ -2,8 +2,43 @@
 
 #include <array>
 #include <cstring>
+#include <span>
 
 namespace vornel::fbinst {
+
+namespace {
+
+std::uint64_t Le(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = width; i-- > 0;)
+        value = value << 8 | bytes[at + i];
+    return value;
+}
+
+// mtools trusts the file system's own fields, not the table: a file system larger than its slot,
+// or one placed elsewhere, would have writes land outside the boot area. Empty when it fits.
+std::string FileSystemMisfit(std::span<const std::uint8_t, kSectorBytes> bootSector, const Partition& slot,
+                             const std::vector<Partition>& table) {
+    const std::uint64_t sectorBytes = Le(bootSector, 11, 2);
+    const std::uint64_t total = Le(bootSector, 19, 2) != 0 ? Le(bootSector, 19, 2) : Le(bootSector, 32, 4);
+    const std::uint64_t hidden = Le(bootSector, 28, 4);
+    if (sectorBytes != kSectorBytes)
+        return "it has " + std::to_string(sectorBytes) + "-byte sectors";
+    if (total == 0 || total > slot.sectors)
+        return "it claims " + std::to_string(total) + " sectors, the slot holds " +
+               std::to_string(slot.sectors);
+    if (hidden != slot.start)
+        return "it says it starts at sector " + std::to_string(hidden) + ", the slot at " +
+               std::to_string(slot.start);
+    if (slot.start == 0)
+        return "the slot covers the partition table";
+    for (const Partition& other : table)
+        if (other.slot != slot.slot && other.start < slot.End() && slot.start < other.End())
+            return "the slot overlaps partition " + std::to_string(other.slot);
+    return {};
+}
+
+} // namespace
 
 std::optional<FoundLayout> FindBootArea(const Disk& disk, std::string& whyNot) {
     std::array<std::uint8_t, kSectorBytes> mbr{};
@@ -42,6 +77,10 @@ std::optional<FoundLayout> FindBootArea(const Disk& disk, std::string& whyNot) {
         std::memcmp(bootSector.data() + labelAt, label.data(), label.size()) != 0 ||
         std::memcmp(bootSector.data() + nameAt, fsName.data(), fsName.size()) != 0) {
         whyNot = "the partition in the boot area's slot is not this tool's boot area";
+        return std::nullopt;
+    }
+    if (const std::string misfit = FileSystemMisfit(bootSector, *boot, found.table); !misfit.empty()) {
+        whyNot = "the boot area's file system does not fit its partition slot: " + misfit;
         return std::nullopt;
     }
     return found;

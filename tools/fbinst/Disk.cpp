@@ -8,10 +8,13 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,35 +26,45 @@ std::string SystemText() {
     return std::strerror(errno);
 }
 
+// Opening the descriptor's own /proc entry opens the very object again, never what a name means now.
+std::string OwnPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// The device number sysfs gives the block device named like the node at `path`; 0 when none.
+dev_t ListedDeviceNumber(const std::string& path, const std::string& sysfsRoot) {
+    std::ifstream in(sysfsRoot + "/block/" + std::filesystem::path(path).filename().string() + "/dev");
+    unsigned major = 0, minor = 0;
+    char colon = 0;
+    if (!(in >> major >> colon >> minor) || colon != ':')
+        return 0;
+    return makedev(major, minor);
+}
+
 } // namespace
 
-Disk::Disk(const std::string& path, bool isImageFile, bool writable)
-    : path_(path), isImageFile_(isImageFile) {
-    int flags = (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-    if (!isImageFile)
-        flags |= O_EXCL; // fails while the kernel or another program holds the device or a partition
-    fd_ = open(path.c_str(), flags);
+Disk::Disk(const std::string& path, bool isImageFile, bool writable, const std::string& sysfsRoot)
+    : path_(path), isImageFile_(isImageFile), writable_(writable) {
+    fd_ = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd_ < 0 && errno == ELOOP)
+        throw Failure(path + " is a symbolic link; name the drive itself");
     if (fd_ < 0)
         throw Failure("cannot open " + path + ": " + SystemText());
-    struct stat info {};
-    if (fstat(fd_, &info) != 0) {
-        const std::string text = SystemText();
-        close(fd_);
-        throw Failure("cannot examine " + path + ": " + text);
-    }
     const auto fail = [&](const std::string& message) {
         close(fd_);
         fd_ = -1;
         throw Failure(message);
     };
+    if (fstat(fd_, &identity_) != 0)
+        fail("cannot examine " + path + ": " + SystemText());
     if (isImageFile) {
-        if (!S_ISREG(info.st_mode))
+        if (!S_ISREG(identity_.st_mode))
             fail(path + " is not a disk image file");
-        if (flock(fd_, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
-            fail(path + " is in use by another run of the disk tool");
     } else {
-        if (!S_ISBLK(info.st_mode))
+        if (!S_ISBLK(identity_.st_mode))
             fail(path + " is not a block device");
+        if (identity_.st_rdev != ListedDeviceNumber(path, sysfsRoot))
+            fail(path + " is not the device the system lists under that name");
         int sectorBytes = 0;
         if (ioctl(fd_, BLKSSZGET, &sectorBytes) != 0)
             fail("cannot read the sector size of " + path + ": " + SystemText());
@@ -59,9 +72,43 @@ Disk::Disk(const std::string& path, bool isImageFile, bool writable)
             fail(path + " has " + std::to_string(sectorBytes) +
                  "-byte sectors; only 512-byte sectors are supported");
     }
+    if (flock(fd_, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
+        fail(path + " is in use by another run of the disk tool");
     bytes_ = CurrentBytes();
     if (bytes_ == 0)
         fail(path + " is empty (no medium?)");
+}
+
+void Disk::ClaimExclusively() {
+    if (isImageFile_ || exclusiveFd_ >= 0)
+        return;
+    exclusiveFd_ = open(OwnPath(fd_).c_str(), (writable_ ? O_RDWR : O_RDONLY) | O_EXCL | O_CLOEXEC);
+    if (exclusiveFd_ < 0)
+        throw Failure(path_ + " is in use (mounted, or held by another program): " + SystemText());
+}
+
+void Disk::WithoutExclusiveClaim(const std::function<void()>& work) {
+    const bool claimed = exclusiveFd_ >= 0;
+    if (claimed) {
+        close(exclusiveFd_);
+        exclusiveFd_ = -1;
+    }
+    work();
+    if (claimed)
+        ClaimExclusively();
+}
+
+void Disk::TellSystemNewTable() {
+    // The table on the medium is right either way; without this the system sees it at the next plug-in.
+    if (exclusiveFd_ >= 0)
+        ioctl(exclusiveFd_, BLKRRPART);
+}
+
+void Disk::CheckSize() const {
+    const std::uint64_t now = CurrentBytes();
+    if (now != bytes_)
+        throw Failure(path_ + " changed size from " + std::to_string(bytes_) + " to " + std::to_string(now) +
+                      " bytes");
 }
 
 std::uint64_t Disk::CurrentBytes() const {
@@ -77,6 +124,8 @@ std::uint64_t Disk::CurrentBytes() const {
 }
 
 Disk::~Disk() {
+    if (exclusiveFd_ >= 0)
+        close(exclusiveFd_);
     if (fd_ >= 0)
         close(fd_);
 }
@@ -122,7 +171,8 @@ void Disk::Sync() {
         throw Failure("flushing " + path_ + " failed: " + SystemText());
 }
 
-EarlyWriteback::EarlyWriteback(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+EarlyWriteback::EarlyWriteback(const Disk& disk)
+    : fd_(open(OwnPath(disk.Descriptor()).c_str(), O_RDONLY | O_CLOEXEC)) {
     // Without a descriptor nothing is flushed early; the final flush does all the work.
     if (fd_ < 0)
         return;
@@ -140,14 +190,6 @@ EarlyWriteback::~EarlyWriteback() {
         thread_.join();
     if (fd_ >= 0)
         close(fd_);
-}
-
-void SyncDrive(const std::string& path, bool isImageFile, std::uint64_t expectedBytes) {
-    Disk disk(path, isImageFile);
-    if (disk.Bytes() != expectedBytes)
-        throw Failure(path + " changed size from " + std::to_string(expectedBytes) + " to " +
-                      std::to_string(disk.Bytes()) + " bytes");
-    disk.Sync();
 }
 
 } // namespace vornel::fbinst

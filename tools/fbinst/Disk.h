@@ -1,51 +1,77 @@
 #pragma once
-// The drive's bytes: a block device opened exclusively, or a disk image file that never grows.
-// Every write is checked against the drive's size first and every failure is a Failure.
+// The drive's bytes: a block device or a disk image file that never grows, opened once for a
+// whole command. What was opened is checked, locked, and handed to the helper programs as it is,
+// so no later change of the name can point a write elsewhere. Every write is checked against the
+// drive's size first and every failure is a Failure.
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 
 namespace vornel::fbinst {
 
 class Disk {
   public:
-    // Opens read-write (read-only when `writable` is false). A block device is opened O_EXCL and
-    // must have 512-byte sectors; an image must be a regular file. Two runs of the tool on the
-    // same image are kept apart by a lock.
-    Disk(const std::string& path, bool isImageFile, bool writable = true);
+    // Opens `path` without following a link there and checks the open object: an image must be a
+    // regular file; a device a block device with 512-byte sectors whose number is the one sysfs
+    // (under `sysfsRoot`) gives its name. Then locks it for the object's life against other runs
+    // of the tool, exclusively when `writable`, or throws a Failure saying it is in use.
+    Disk(const std::string& path, bool isImageFile, bool writable = true,
+         const std::string& sysfsRoot = "/sys");
     ~Disk();
     Disk(const Disk&) = delete;
     Disk& operator=(const Disk&) = delete;
 
     const std::string& Path() const { return path_; }
+    bool IsImageFile() const { return isImageFile_; }
+    // What the descriptor refers to (st_rdev for a device, st_dev and st_ino for an image).
+    const struct stat& Identity() const { return identity_; }
+    // The descriptor to hand to a helper program (see kChildDrivePath).
+    int Descriptor() const { return fd_; }
     std::uint64_t Bytes() const { return bytes_; }
     std::uint64_t Sectors() const { return bytes_ / 512; }
     // The size now, in whole sectors: 0 when it cannot be read (a stick pulled out).
     std::uint64_t CurrentBytes() const;
+    // Throws unless the drive still has the size it had when opened.
+    void CheckSize() const;
+
+    // A block device is also claimed O_EXCL, so the system mounts nothing of it while the tool
+    // works; throws when something holds it. Nothing to do for an image.
+    void ClaimExclusively();
+    // Runs `work` with that claim lifted, for a helper that claims the device itself (mkfs.fat);
+    // the tool's lock keeps other runs of the tool out meanwhile.
+    void WithoutExclusiveClaim(const std::function<void()>& work);
+    // Has the system read the new partition table of a block device (best effort).
+    void TellSystemNewTable();
 
     void ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
     void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     void ZeroRange(std::uint64_t offset, std::uint64_t length);
-    // Flushes written data to the medium; a failure means the data may be lost.
+    // Flushes written data, the helper programs' included, to the medium; a failure means the
+    // data may be lost.
     void Sync();
 
   private:
     std::string path_;
     bool isImageFile_;
+    bool writable_;
     int fd_ = -1;
+    int exclusiveFd_ = -1;
+    struct stat identity_ {};
     std::uint64_t bytes_ = 0;
 };
 
 // While it lives, a thread keeps flushing the drive through a descriptor of its own, so the
 // medium is written while another program (mcopy) still writes, and the final flush has little
-// left. Its failures are not reported here: the kernel reports a failed write to every descriptor
-// opened before it, so a Disk opened before the copy sees it in Sync().
+// left. Its failures are not reported here: the kernel reports a failed write to every open of
+// the drive made before it, so the Disk's own Sync() sees it.
 class EarlyWriteback {
   public:
-    explicit EarlyWriteback(const std::string& path);
+    explicit EarlyWriteback(const Disk& disk);
     ~EarlyWriteback();
     EarlyWriteback(const EarlyWriteback&) = delete;
     EarlyWriteback& operator=(const EarlyWriteback&) = delete;
@@ -55,9 +81,5 @@ class EarlyWriteback {
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
-
-// Flushes the drive's data to the medium after other programs wrote it; throws on failure, and
-// when an image file's size is no longer `expectedBytes`.
-void SyncDrive(const std::string& path, bool isImageFile, std::uint64_t expectedBytes);
 
 } // namespace vornel::fbinst

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,7 +45,7 @@ std::vector<std::string> ToolEnvironment() {
     }
     env.emplace_back("MTOOLS_SKIP_CHECK=1");
     env.emplace_back("MTOOLSRC=/dev/null"); // no user settings change what mtools writes
-    env.emplace_back("LC_ALL=C");
+    env.emplace_back("LC_ALL=C.UTF-8");     // exists on every glibc system; C would mangle names
     return env;
 }
 
@@ -74,10 +74,28 @@ struct Pipe {
     }
 };
 
+constexpr int kChildDriveFd = 3;
+
+// In the child between fork and exec: only async-signal-safe calls.
+[[noreturn]] void ExecChild(pid_t parent, const Pipe& in, const Pipe& out, const Pipe& err, int driveFd,
+                            char* const* argv, char* const* envp) {
+    // Killed with the tool's thread that started it; if the tool died before this line, the
+    // parent is already another process and the child must not start.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+        _exit(127);
+    if (dup2(in.fds[0], 0) < 0 || dup2(out.fds[1], 1) < 0 || dup2(err.fds[1], 2) < 0)
+        _exit(127);
+    if (driveFd >= 0 &&
+        (driveFd == kChildDriveFd ? fcntl(kChildDriveFd, F_SETFD, 0) : dup2(driveFd, kChildDriveFd)) < 0)
+        _exit(127);
+    execve(argv[0], argv, envp);
+    _exit(127);
+}
+
 } // namespace
 
 ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input,
-                const std::function<void(std::string_view)>& onOutput) {
+                const std::function<void(std::string_view)>& onOutput, int driveFd) {
     std::vector<std::string> args = argv;
     args[0] = FindProgram(argv[0]);
     std::vector<std::string> env = ToolEnvironment();
@@ -85,16 +103,12 @@ ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input,
     std::vector<char*> cEnv = CStrings(env);
 
     Pipe in, out, err;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in.fds[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out.fds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err.fds[1], 2);
-    pid_t pid = 0;
-    const int spawnError = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, cArgs.data(), cEnv.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawnError != 0)
-        throw Failure("cannot start " + argv[0] + ": " + std::strerror(spawnError));
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw Failure("cannot start " + argv[0] + ": " + std::strerror(errno));
+    if (pid == 0)
+        ExecChild(parent, in, out, err, driveFd, cArgs.data(), cEnv.data());
     in.CloseEnd(0);
     out.CloseEnd(1);
     err.CloseEnd(1);
@@ -146,9 +160,10 @@ ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input,
     return run;
 }
 
-std::string RunToolChecked(const std::vector<std::string>& argv, const std::string& input) {
+std::string RunToolChecked(const std::vector<std::string>& argv, const std::string& input, int driveFd) {
     std::string output;
-    const ToolRun run = RunTool(argv, input, [&](std::string_view piece) { output.append(piece); });
+    const ToolRun run = RunTool(
+        argv, input, [&](std::string_view piece) { output.append(piece); }, driveFd);
     if (run.exitCode != 0) {
         std::string text = run.errorText;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))

@@ -4,6 +4,8 @@
 #include "Failure.h"
 #include "platform/Files.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -41,7 +43,7 @@ class TempFile {
 
 } // namespace
 
-void MakeFat(const std::string& path, const Partition& partition, FatKind kind, Geometry geometry,
+void MakeFat(Disk& disk, const Partition& partition, FatKind kind, Geometry geometry,
              const std::string& label) {
     // The block count (in KiB) bounds mkfs.fat to the partition; it never sizes from the drive.
     const std::uint64_t kib = partition.sectors * kSectorBytes / 1024;
@@ -59,43 +61,55 @@ void MakeFat(const std::string& path, const Partition& partition, FatKind kind, 
         argv.insert(argv.end(), {"-s", std::to_string(Fat16SectorsPerCluster(partition.sectors))});
     if (!label.empty())
         argv.insert(argv.end(), {"-n", label});
-    argv.insert(argv.end(), {path, std::to_string(kib)});
-    RunToolChecked(argv);
+    // A whole device with partitions is what the tool means to write here: it made them.
+    if (!disk.IsImageFile())
+        argv.push_back("-I");
+    argv.insert(argv.end(), {kChildDrivePath, std::to_string(kib)});
+    disk.WithoutExclusiveClaim([&] { RunToolChecked(argv, {}, disk.Descriptor()); });
 }
 
-FatVolume::FatVolume(std::string drivePath, std::uint64_t byteOffset)
-    : drivePath_(std::move(drivePath)), byteOffset_(byteOffset) {
-    // mtools reads "@@" in "-i path@@offset" as the offset mark: such a path would name another file.
-    if (drivePath_.find("@@") != std::string::npos)
-        throw Failure("the drive's path \"" + drivePath_ + "\" holds \"@@\", which mtools cannot take");
-}
+FatVolume::FatVolume(const Disk& disk, std::uint64_t byteOffset) : disk_(disk), byteOffset_(byteOffset) {}
 
 std::string FatVolume::Image() const {
-    return drivePath_ + "@@" + std::to_string(byteOffset_);
+    return std::string(kChildDrivePath) + "@@" + std::to_string(byteOffset_);
 }
 
-std::string CleanFatName(const std::string& name) {
-    std::string clean;
-    std::size_t begin = 0;
-    while (begin <= name.size()) {
-        std::size_t end = name.find('/', begin);
-        if (end == std::string::npos)
-            end = name.size();
-        const std::string part = name.substr(begin, end - begin);
-        if (part == "." || part == ".." || part.find('\\') != std::string::npos)
-            throw Failure("bad name \"" + name + "\" on the drive");
-        if (!part.empty())
-            clean += (clean.empty() ? "" : "/") + part;
-        begin = end + 1;
+ToolRun FatVolume::Run(const std::vector<std::string>& argv,
+                       const std::function<void(std::string_view)>& sink) const {
+    return RunTool(argv, {}, sink, disk_.Descriptor());
+}
+
+std::string FatVolume::RunChecked(const std::vector<std::string>& argv) const {
+    return RunToolChecked(argv, {}, disk_.Descriptor());
+}
+
+EntryKind FatVolume::Kind(const std::string& name) const {
+    // mdir -b of the folder lists each entry as "::/folder/entry", a folder with a "/" after it.
+    const std::size_t slash = name.rfind('/');
+    const std::string folder = "::/" + (slash == std::string::npos ? "" : name.substr(0, slash));
+    const std::string entry = name.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string prefix = folder.size() == 3 ? folder : folder + "/";
+    std::string listing;
+    if (Run({"mdir", "-b", "-i", Image(), folder}, [&](std::string_view piece) {
+            listing.append(piece);
+        }).exitCode != 0)
+        return EntryKind::None;
+    const auto sameName = [](std::string_view a, std::string_view b) { // FAT ignores case
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+        });
+    };
+    for (const std::string& line : platform::SplitLines(listing)) {
+        if (!line.starts_with(prefix))
+            continue;
+        std::string_view listed = std::string_view(line).substr(prefix.size());
+        const bool isFolder = listed.ends_with('/');
+        if (isFolder)
+            listed.remove_suffix(1);
+        if (sameName(listed, entry))
+            return isFolder ? EntryKind::Folder : EntryKind::File;
     }
-    if (clean.empty())
-        throw Failure("empty name on the drive");
-    return clean;
-}
-
-bool FatVolume::Exists(const std::string& name) const {
-    const ToolRun run = RunTool({"mdir", "-b", "-i", Image(), "::/" + name}, {}, [](std::string_view) {});
-    return run.exitCode == 0;
+    return EntryKind::None;
 }
 
 void FatVolume::MakeFolders(const std::string& folder) const {
@@ -103,8 +117,15 @@ void FatVolume::MakeFolders(const std::string& folder) const {
     while (end != std::string::npos) {
         end = folder.find('/', end + 1);
         const std::string prefix = folder.substr(0, end);
-        if (!Exists(prefix))
-            RunToolChecked({"mmd", "-i", Image(), "::/" + prefix});
+        switch (Kind(prefix)) {
+        case EntryKind::Folder:
+            break;
+        case EntryKind::File:
+            throw Failure("\"" + prefix + "\" in the boot area is a file, not a folder");
+        case EntryKind::None:
+            RunChecked({"mmd", "-i", Image(), "::/" + prefix});
+            break;
+        }
     }
 }
 
@@ -113,7 +134,7 @@ void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name) c
     if (slash != std::string::npos)
         MakeFolders(name.substr(0, slash));
     // -D o: replace a file of the same name instead of asking.
-    RunToolChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name});
+    RunChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name});
 }
 
 void FatVolume::WriteFile(const std::string& name, const std::string& bytes) const {
@@ -121,8 +142,12 @@ void FatVolume::WriteFile(const std::string& name, const std::string& bytes) con
     CopyIn(temp.Path(), name);
 }
 
+void FatVolume::RemoveQuietly(const std::string& name) const {
+    Run({"mdel", "-i", Image(), "::/" + name}, [](std::string_view) {});
+}
+
 std::optional<std::string> FatVolume::ReadFile(const std::string& name) const {
-    if (!Exists(name))
+    if (Kind(name) != EntryKind::File)
         return std::nullopt;
     std::string bytes;
     StreamFile(name, [&](std::string_view piece) { bytes.append(piece); });
@@ -130,17 +155,25 @@ std::optional<std::string> FatVolume::ReadFile(const std::string& name) const {
 }
 
 void FatVolume::StreamFile(const std::string& name, const std::function<void(std::string_view)>& sink) const {
-    const ToolRun run = RunTool({"mtype", "-i", Image(), "::/" + name}, {}, sink);
+    const ToolRun run = Run({"mtype", "-i", Image(), "::/" + name}, sink);
     if (run.exitCode != 0)
         throw Failure("cannot read \"" + name + "\" from the drive: " + run.errorText);
 }
 
 std::string FatVolume::ClusterChain(const std::string& name) const {
-    return RunToolChecked({"mshowfat", "-i", Image(), "::/" + name});
+    return RunChecked({"mshowfat", "-i", Image(), "::/" + name});
 }
 
 std::vector<std::string> FatVolume::ListAll() const {
-    const std::string listing = RunToolChecked({"mdir", "-/", "-b", "-i", Image(), "::/"});
+    std::string listing;
+    const ToolRun run = Run({"mdir", "-/", "-b", "-i", Image(), "::/"},
+                            [&](std::string_view piece) { listing.append(piece); });
+    if (run.exitCode != 0) {
+        // mdir -b fails on an empty root; its plain listing tells that from a volume it cannot read.
+        if (RunChecked({"mdir", "-i", Image(), "::/"}).find("No files") == std::string::npos)
+            throw Failure("cannot list the boot area: " + run.errorText);
+        return {};
+    }
     std::vector<std::string> names;
     for (const std::string& line : platform::SplitLines(listing))
         if (line.starts_with("::/") && line.size() > 3)
@@ -150,7 +183,7 @@ std::vector<std::string> FatVolume::ListAll() const {
 
 std::uint64_t FatVolume::FreeBytes() const {
     // mdir ends with "      12 345 678 bytes free", digits grouped by blanks.
-    const std::string listing = RunToolChecked({"mdir", "-i", Image(), "::/"});
+    const std::string listing = RunChecked({"mdir", "-i", Image(), "::/"});
     for (const std::string& line : platform::SplitLines(listing)) {
         if (line.find("bytes free") == std::string::npos)
             continue;

@@ -1,7 +1,11 @@
 #pragma once
 // A FAT file system inside a drive, at a byte offset: made with mkfs.fat, read and written
-// with mtools. Names are "/"-separated paths from the file system's root.
+// with mtools, which reach the drive only through the opened Disk's descriptor. Names are
+// "/"-separated paths from the file system's root (see FatName.h).
 
+#include "Disk.h"
+#include "ExternalTool.h"
+#include "FatName.h"
 #include "Layout.h"
 
 #include <cstdint>
@@ -14,37 +18,41 @@
 namespace vornel::fbinst {
 
 // Formats `partition` of the drive at `path` (hidden sectors = its start, so it can boot).
-void MakeFat(const std::string& path, const Partition& partition, FatKind kind, Geometry geometry,
+void MakeFat(Disk& disk, const Partition& partition, FatKind kind, Geometry geometry,
              const std::string& label);
+
+enum class EntryKind { None, File, Folder };
 
 class FatVolume {
   public:
-    FatVolume(std::string drivePath, std::uint64_t byteOffset);
+    FatVolume(const Disk& disk, std::uint64_t byteOffset);
 
-    bool Exists(const std::string& name) const;
+    EntryKind Kind(const std::string& name) const;
     // Creates every missing folder of `folder` ("a/b/c").
     void MakeFolders(const std::string& folder) const;
     // Copies a local file in as `name` (replacing it), creating its folders.
     void CopyIn(const std::string& sourcePath, const std::string& name) const;
     void WriteFile(const std::string& name, const std::string& bytes) const;
+    // Removes the file if it is there; failures are left unreported, for cleaning up after
+    // another failure.
+    void RemoveQuietly(const std::string& name) const;
     // The file's bytes, nullopt when there is no such file.
     std::optional<std::string> ReadFile(const std::string& name) const;
     // Hands the file's bytes to `sink` piece by piece; throws Failure when it cannot be read.
     void StreamFile(const std::string& name, const std::function<void(std::string_view)>& sink) const;
     // The file's line of mshowfat: its name and its cluster runs.
     std::string ClusterChain(const std::string& name) const;
-    // Every file and folder (folders end in "/"), depth first.
+    // Every file and folder (folders end in "/"), depth first; empty for an empty volume.
     std::vector<std::string> ListAll() const;
     std::uint64_t FreeBytes() const;
 
   private:
     std::string Image() const;
-    std::string drivePath_;
+    ToolRun Run(const std::vector<std::string>& argv,
+                const std::function<void(std::string_view)>& sink) const;
+    std::string RunChecked(const std::vector<std::string>& argv) const;
+    const Disk& disk_;
     std::uint64_t byteOffset_;
 };
-
-// "boot/x.img" stays, "/boot//x.img" becomes "boot/x.img"; empty names, "." and ".." parts and
-// backslashes are refused with a Failure.
-std::string CleanFatName(const std::string& name);
 
 } // namespace vornel::fbinst

@@ -90,21 +90,21 @@ std::vector<dev_t> DiskAndPartitions(dev_t disk, const std::string& sysfsRoot) {
     return devices;
 }
 
-void EnsureNothingMounted(const std::string& path, bool isImageFile, const std::string& sysfsRoot) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0)
-        throw Failure("cannot examine " + path + ": " + std::strerror(errno));
-    if (isImageFile) {
+void EnsureNothingMounted(const Disk& disk, const std::string& sysfsRoot) {
+    const std::string& path = disk.Path();
+    const struct stat& info = disk.Identity();
+    if (disk.IsImageFile()) {
         // A loop device over the image, mounted, would see the image change under it.
         std::vector<dev_t> loops;
         std::error_code error;
-        const fs::path image = fs::canonical(path, error);
         for (const auto& entry : fs::directory_iterator(fs::path(sysfsRoot) / "block", error)) {
             std::string backing = ReadWhole(entry.path() / "loop/backing_file");
             while (!backing.empty() && backing.back() == '\n')
                 backing.pop_back();
+            struct stat backingInfo {};
             dev_t device = 0;
-            if (!backing.empty() && fs::path(backing) == image &&
+            if (!backing.empty() && stat(backing.c_str(), &backingInfo) == 0 &&
+                backingInfo.st_dev == info.st_dev && backingInfo.st_ino == info.st_ino &&
                 ParseDevNumber(ReadWhole(entry.path() / "dev"), device))
                 for (dev_t d : DiskAndPartitions(device, sysfsRoot))
                     loops.push_back(d);

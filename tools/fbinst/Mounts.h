@@ -1,6 +1,8 @@
 #pragma once
 // Which file systems of a drive are mounted, and unmounting them before the drive is written.
 
+#include "Disk.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,6 +25,7 @@ std::vector<dev_t> DiskAndPartitions(dev_t disk, const std::string& sysfsRoot);
 // A block device: unmounts every mounted file system of it and its partitions, and throws
 // Failure naming the mount point when one cannot be unmounted. An image file: throws when a
 // loop device backed by it is mounted (the tool never unmounts what someone set up by hand).
-void EnsureNothingMounted(const std::string& path, bool isImageFile, const std::string& sysfsRoot);
+// Judged by the opened drive's identity, never by its name.
+void EnsureNothingMounted(const Disk& disk, const std::string& sysfsRoot);
 
 } // namespace vornel::fbinst

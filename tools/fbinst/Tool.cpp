@@ -1,7 +1,9 @@
 #include "Tool.h"
 
 #include "Arguments.h"
+#include "Disk.h"
 #include "Failure.h"
+#include "Mounts.h"
 #include "Verbs.h"
 
 #include <exception>
@@ -11,7 +13,11 @@ namespace vornel::fbinst {
 
 namespace {
 
-void Execute(const Command& command, const DriveRef& drive, std::ostream& out) {
+bool Writes(Verb verb) {
+    return verb == Verb::Format || verb == Verb::AddMenu || verb == Verb::Add;
+}
+
+void Execute(const Command& command, Disk& drive, std::ostream& out) {
     switch (command.verb) {
     case Verb::Format:
         if (command.restore)
@@ -53,7 +59,12 @@ int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSo
                           (why.empty() ? "" : " (" + why + ")"));
         // An absolute path can never be taken for an option by the tools it is handed to.
         const std::string path = std::filesystem::absolute(target->path).string();
-        Execute(command, DriveRef{path, target->isImageFile, sources.sysfsRoot}, out);
+        // Opened once, checked and locked before the first write, for the whole command.
+        Disk drive(path, target->isImageFile, Writes(command.verb), sources.sysfsRoot);
+        if (Writes(command.verb))
+            EnsureNothingMounted(drive, sources.sysfsRoot);
+        drive.ClaimExclusively();
+        Execute(command, drive, out);
         out.flush();
         if (!out)
             throw Failure("cannot write the output");

@@ -7,7 +7,6 @@
 #include "ExternalTool.h"
 #include "Failure.h"
 #include "FatVolume.h"
-#include "Mounts.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -23,23 +22,19 @@ namespace {
 constexpr std::uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMbrCodeBytes = 440;
 
-std::uint64_t DriveBytes(const DriveRef& drive) {
-    // Opening is also the exclusive-use check: a device held by the kernel fails here, before
-    // anything is written.
-    return Disk(drive.path, drive.isImageFile).Bytes();
+void WritePartitionTable(Disk& drive, const std::vector<Partition>& partitions) {
+    // The tool holds the device exclusively, so sfdisk must neither ask the system whether it is
+    // in use nor tell it the new table: the tool does that at the end.
+    RunToolChecked({"sfdisk", "-q", "--no-reread", "--no-tell-kernel", "--wipe", "always",
+                    "--wipe-partitions", "always", kChildDrivePath},
+                   SfdiskScript(kChildDrivePath, partitions), drive.Descriptor());
+    drive.CheckSize();
+    drive.Sync();
 }
 
-void WritePartitionTable(const DriveRef& drive, std::uint64_t bytes,
-                         const std::vector<Partition>& partitions) {
-    RunToolChecked({"sfdisk", "-q", "--wipe", "always", "--wipe-partitions", "always", drive.path},
-                   SfdiskScript(drive.path, partitions));
-    SyncDrive(drive.path, drive.isImageFile, bytes);
-}
-
-FoundLayout RequireBootArea(const DriveRef& drive) {
-    const Disk disk(drive.path, drive.isImageFile, false);
+FoundLayout RequireBootArea(const Disk& drive) {
     std::string whyNot;
-    auto found = FindBootArea(disk, whyNot);
+    auto found = FindBootArea(drive, whyNot);
     if (!found)
         throw Failure(whyNot);
     return *found;
@@ -89,69 +84,62 @@ std::string Describe(const Partition& p) {
 
 } // namespace
 
-void FormatBoot(const DriveRef& drive, const BootRequest& request, std::ostream& out) {
-    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
-    const std::uint64_t bytes = DriveBytes(drive);
+void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
+    const std::uint64_t bytes = drive.Bytes();
     const std::span<const std::uint8_t> core = BootLoaderCore();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
 
-    WritePartitionTable(drive, bytes, {layout.bootArea, layout.data});
-    MakeFat(drive.path, layout.bootArea, layout.bootAreaFat, geometry, kBootAreaLabel);
-    MakeFat(drive.path, layout.data, FatKind::Fat32, geometry, "");
-    {
-        Disk disk(drive.path, drive.isImageFile);
-        if (disk.Bytes() != bytes)
-            throw Failure(drive.path + " changed size while it was formatted");
-        std::array<std::uint8_t, kSectorBytes> mbr{};
-        disk.ReadAt(0, mbr);
-        const std::span<const std::uint8_t> code = BootLoaderMbrCode();
-        std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
-        std::copy_n(code.begin(), std::min(code.size(), kMbrCodeBytes), mbr.begin());
-        RewriteChs(mbr, geometry);
-        disk.WriteAt(0, mbr);
-        // The primary area is cleared first so no old signature (an ISO, a GPT) survives behind the core.
-        disk.ZeroRange(kSectorBytes, (layout.bootArea.start - 1) * kSectorBytes);
-        disk.WriteAt(kSectorBytes, core);
-        disk.Sync();
-    }
-    RefreshLoaderConfig(FatVolume(drive.path, layout.bootArea.start * kSectorBytes));
-    SyncDrive(drive.path, drive.isImageFile, bytes);
-    out << "formatted " << drive.path << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
+    WritePartitionTable(drive, {layout.bootArea, layout.data});
+    MakeFat(drive, layout.bootArea, layout.bootAreaFat, geometry, kBootAreaLabel);
+    MakeFat(drive, layout.data, FatKind::Fat32, geometry, "");
+    drive.CheckSize();
+    std::array<std::uint8_t, kSectorBytes> mbr{};
+    drive.ReadAt(0, mbr);
+    const std::span<const std::uint8_t> code = BootLoaderMbrCode();
+    std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
+    std::copy_n(code.begin(), std::min(code.size(), kMbrCodeBytes), mbr.begin());
+    RewriteChs(mbr, geometry);
+    drive.WriteAt(0, mbr);
+    // The primary area is cleared first so no old signature (an ISO, a GPT) survives behind the core.
+    drive.ZeroRange(kSectorBytes, (layout.bootArea.start - 1) * kSectorBytes);
+    drive.WriteAt(kSectorBytes, core);
+    drive.Sync();
+    RefreshLoaderConfig(FatVolume(drive, layout.bootArea.start * kSectorBytes));
+    drive.CheckSize();
+    drive.Sync();
+    drive.TellSystemNewTable();
+    out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
         << "boot area: " << Describe(layout.bootArea) << "\n"
         << "data:      " << Describe(layout.data) << "\n";
     if (!HasBootLoader())
         out << "note: this build carries no boot loader\n";
 }
 
-void FormatRestore(const DriveRef& drive, std::ostream& out) {
-    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
-    const std::uint64_t bytes = DriveBytes(drive);
-    const Partition data = PlanRestoreLayout(bytes / kSectorBytes);
-    WritePartitionTable(drive, bytes, {data});
-    MakeFat(drive.path, data, FatKind::Fat32, kHddGeometry, "");
-    {
-        Disk disk(drive.path, drive.isImageFile);
-        std::array<std::uint8_t, kSectorBytes> mbr{};
-        disk.ReadAt(0, mbr);
-        std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
-        RewriteChs(mbr, kHddGeometry);
-        disk.WriteAt(0, mbr);
-        disk.ZeroRange(kSectorBytes, (data.start - 1) * kSectorBytes);
-        disk.Sync();
-    }
-    SyncDrive(drive.path, drive.isImageFile, bytes);
-    out << "restored " << drive.path << ": one FAT32 partition, " << Describe(data) << "\n";
+void FormatRestore(Disk& drive, std::ostream& out) {
+    const Partition data = PlanRestoreLayout(drive.Bytes() / kSectorBytes);
+    WritePartitionTable(drive, {data});
+    MakeFat(drive, data, FatKind::Fat32, kHddGeometry, "");
+    drive.CheckSize();
+    std::array<std::uint8_t, kSectorBytes> mbr{};
+    drive.ReadAt(0, mbr);
+    std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
+    RewriteChs(mbr, kHddGeometry);
+    drive.WriteAt(0, mbr);
+    drive.ZeroRange(kSectorBytes, (data.start - 1) * kSectorBytes);
+    drive.Sync();
+    drive.TellSystemNewTable();
+    out << "restored " << drive.Path() << ": one FAT32 partition, " << Describe(data) << "\n";
 }
 
-void AddMenuLine(const DriveRef& drive, const std::string& file, const std::string& line, std::ostream& out) {
+void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, std::ostream& out) {
     const std::string name = CleanFatName(file);
     if (line.find_first_of("\r\n") != std::string::npos)
         throw Failure("a menu line cannot hold a line break");
-    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
-    const std::uint64_t bytes = DriveBytes(drive);
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive.path, layout.bootArea.start * kSectorBytes);
+    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    if (volume.Kind(name) == EntryKind::Folder)
+        throw Failure("\"" + name + "\" is a folder in the boot area");
     std::string text = volume.ReadFile(name).value_or("");
     if (!text.empty() && text.back() != '\n' && text.back() != '\r')
         text += "\r\n";
@@ -159,76 +147,79 @@ void AddMenuLine(const DriveRef& drive, const std::string& file, const std::stri
     volume.WriteFile(name, text);
     if (IsMenuFile(name))
         RefreshLoaderConfig(volume);
-    SyncDrive(drive.path, drive.isImageFile, bytes);
+    drive.CheckSize();
+    drive.Sync();
     if (volume.ReadFile(name) != text)
         throw Failure("the menu file \"" + name + "\" on the drive does not hold what was written");
     out << "added to " << name << ": " << line << "\n";
 }
 
-void AddFile(const DriveRef& drive, const std::string& name, const std::string& source, std::ostream& out) {
+void AddFile(Disk& drive, const std::string& name, const std::string& source, std::ostream& out) {
     const std::string target = CleanFatName(name);
     const std::string sourcePath = ResolveSource(source);
     const std::uint64_t sourceBytes =
         static_cast<std::uint64_t>(platform::FileLength(sourcePath).value_or(0));
     if (sourceBytes > kFatMaxFileBytes)
         throw Failure("\"" + sourcePath + "\" is larger than a FAT file can be (4 GiB - 1 byte)");
-    EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
-    const std::uint64_t bytes = DriveBytes(drive);
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive.path, layout.bootArea.start * kSectorBytes);
-    if (!volume.Exists(target) && sourceBytes > volume.FreeBytes())
+    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    const EntryKind existing = volume.Kind(target);
+    if (existing == EntryKind::Folder)
+        throw Failure("\"" + target + "\" is a folder in the boot area");
+    if (existing == EntryKind::None && sourceBytes > volume.FreeBytes())
         throw Failure("the boot area has no room for \"" + target + "\": it needs " +
                       std::to_string(sourceBytes) + " bytes, " + std::to_string(volume.FreeBytes()) +
                       " are free");
-    // Opened before the copy, so its final flush reports every write to the drive that failed
-    // since, even one the early flushes met first.
-    Disk disk(drive.path, drive.isImageFile);
-    {
-        const EarlyWriteback writeback(drive.path);
+    try {
+        const EarlyWriteback writeback(drive);
         volume.CopyIn(sourcePath, target);
         if (IsMenuFile(target))
             RefreshLoaderConfig(volume);
         const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
-        if (disk.Bytes() != bytes || disk.CurrentBytes() != bytes)
-            throw Failure(drive.path + " changed size while the file was copied");
-        CheckCopy(disk, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath);
+        drive.CheckSize();
+        CheckCopy(drive, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath);
+    } catch (const std::exception&) {
+        volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
+        throw;
     }
-    disk.Sync();
+    drive.Sync();
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
 }
 
-void ShowInfo(const DriveRef& drive, std::ostream& out) {
-    const Disk disk(drive.path, drive.isImageFile, false);
-    out << "drive: " << drive.path << (drive.isImageFile ? " (image file)" : " (device)") << ", "
-        << disk.Bytes() << " bytes\n";
+void ShowInfo(const Disk& drive, std::ostream& out) {
+    out << "drive: " << drive.Path() << (drive.IsImageFile() ? " (image file)" : " (device)") << ", "
+        << drive.Bytes() << " bytes\n";
     std::array<std::uint8_t, kSectorBytes> mbr{};
-    disk.ReadAt(0, mbr);
+    drive.ReadAt(0, mbr);
     for (const Partition& p : ReadPartitionTable(mbr))
         out << "partition: " << Describe(p) << "\n";
     std::string whyNot;
-    const auto found = FindBootArea(disk, whyNot);
+    const auto found = FindBootArea(drive, whyNot);
     if (!found) {
         out << "boot area: none (" << whyNot << ")\n";
         return;
     }
-    const FatVolume volume(drive.path, found->bootArea.start * kSectorBytes);
+    const FatVolume volume(drive, found->bootArea.start * kSectorBytes);
     out << "mode: " << (found->mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << "\n"
         << "primary area: sectors 1 to " << found->bootArea.start - 1 << "\n"
         << "boot area: " << (found->bootAreaFat == FatKind::Fat32 ? "FAT32, " : "FAT16, ")
         << Describe(found->bootArea) << ", " << volume.FreeBytes() << " bytes free\n";
 }
 
-void ListFiles(const DriveRef& drive, std::ostream& out) {
+void ListFiles(const Disk& drive, std::ostream& out) {
     const FoundLayout layout = RequireBootArea(drive);
-    for (const std::string& name : FatVolume(drive.path, layout.bootArea.start * kSectorBytes).ListAll())
+    for (const std::string& name : FatVolume(drive, layout.bootArea.start * kSectorBytes).ListAll())
         out << name << "\n";
 }
 
-void CatFile(const DriveRef& drive, const std::string& name, std::ostream& out) {
+void CatFile(const Disk& drive, const std::string& name, std::ostream& out) {
     const std::string target = CleanFatName(name);
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive.path, layout.bootArea.start * kSectorBytes);
-    if (!volume.Exists(target))
+    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    const EntryKind kind = volume.Kind(target);
+    if (kind == EntryKind::Folder)
+        throw Failure("\"" + target + "\" is a folder in the boot area, not a file");
+    if (kind == EntryKind::None)
         throw Failure("no file \"" + target + "\" in the boot area");
     volume.StreamFile(target, [&](std::string_view piece) {
         out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
