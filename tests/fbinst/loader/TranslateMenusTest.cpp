@@ -172,6 +172,16 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
     ExpectGrubParses(config);
 }
 
+TEST(TranslateMenusTest, TitlesThatLookLikeOptionsStayTitles) {
+    // GRUB's menuentry takes "--x" as an option even when quoted; "--" ends the options.
+    const std::string config =
+        TranslateMenus(kMakeFbCfg, {"title --help", "halt", "title -x", "halt", "title a-b", "halt"});
+    EXPECT_THAT(config, HasSubstr("menuentry -- '--help' {"));
+    EXPECT_THAT(config, HasSubstr("menuentry -- '-x' {"));
+    EXPECT_THAT(config, HasSubstr("menuentry 'a-b' {"));
+    ExpectGrubParses(config);
+}
+
 TEST(GrubTextTest, QuotedWordsReadBackExactly) {
     // GRUB's single quotes follow the POSIX shell's rules, so the shell reads them back.
     for (const std::string& text : {std::string("plain"), std::string(""), std::string("it's"),
