@@ -38,20 +38,26 @@ class BusyScope {
     bool busy_ = true;
 };
 
-// The drive checks both operations begin with; the letter, or 0 after the message was shown.
-char CheckedDriveLetter(OperationHost& host, const OperationEnvironment& environment) {
+// The drive the user chose: its letter and its line in the drive list.
+struct Target {
+    char letter = 0;
+    std::string line;
+};
+
+// The drive checks both operations begin with; no letter after the message was shown.
+Target CheckedTarget(OperationHost& host, const OperationEnvironment& environment) {
     const std::string line = host.SelectedDriveText();
     if (line == kNoDriveLine) {
         host.ShowMessage("没有发现U盘，请确认U盘是否已插入！");
-        return 0;
+        return {};
     }
     const char letter = line.empty() ? '\0' : line[0];
     const bool isLetter = letter >= 'A' && letter <= 'Z';
     if (!isLetter || !environment.drives->IsRemovable(letter)) {
         host.ShowMessage("磁盘：" + std::string(1, letter) + ":\\ 不是有效的可移动磁盘！");
-        return 0;
+        return {};
     }
-    return letter;
+    return {letter, line};
 }
 
 // Package entries carry no execute permission; the tool must be runnable once unpacked.
@@ -150,9 +156,10 @@ std::string TooLargeText(const std::string& file) {
     return "文件:" + file + " 太大（4GB或以上）！U盘启动区的FAT文件系统不能存放4GB或以上的文件，";
 }
 
-// A confirmation names its target as the drive list shows it, on a line of its own.
-std::string WithTarget(const std::string& warning, OperationHost& host) {
-    return warning + "\r" + host.SelectedDriveText();
+// A confirmation names its target on a line of its own, as the drive list showed it when the
+// operation began (the list may have been rescanned since).
+std::string WithTarget(const std::string& warning, const Target& target) {
+    return warning + "\r" + target.line;
 }
 
 std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char letter, bool zipMode,
@@ -184,9 +191,10 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
 } // namespace
 
 void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) {
-    const char letter = CheckedDriveLetter(host, environment);
-    if (!letter)
+    const Target target = CheckedTarget(host, environment);
+    if (!target.letter)
         return;
+    const char letter = target.letter;
     const std::string workFolder = MakeFreshWorkFolder(host, environment);
     if (workFolder.empty())
         return;
@@ -260,7 +268,8 @@ void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) 
     }
 
     WriteBootMenu(workFolder, items);
-    if (!host.ConfirmWarning(WithTarget("本操作将破坏U盘原有数据，且不可恢复...\r还要继续本操作吗？", host)))
+    if (!host.ConfirmWarning(
+            WithTarget("本操作将破坏U盘原有数据，且不可恢复...\r还要继续本操作吗？", target)))
         return;
 
     BusyScope busy(host);
@@ -279,11 +288,12 @@ void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) 
 }
 
 void RestoreSpace(OperationHost& host, const OperationEnvironment& environment) {
-    const char letter = CheckedDriveLetter(host, environment);
-    if (!letter)
+    const Target target = CheckedTarget(host, environment);
+    if (!target.letter)
         return;
+    const char letter = target.letter;
     if (!host.ConfirmWarning(
-            WithTarget("本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？", host)))
+            WithTarget("本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？", target)))
         return;
 
     const std::string workFolder = MakeFreshWorkFolder(host, environment);
