@@ -173,11 +173,12 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
 }
 
 TEST(TranslateMenusTest, TitlesThatLookLikeOptionsStayTitles) {
-    // GRUB's menuentry takes "--x" as an option even when quoted; "--" ends the options.
-    const std::string config =
-        TranslateMenus(kMakeFbCfg, {"title --help", "halt", "title -x", "halt", "title a-b", "halt"});
-    EXPECT_THAT(config, HasSubstr("menuentry -- '--help' {"));
-    EXPECT_THAT(config, HasSubstr("menuentry -- '-x' {"));
+    // GRUB's menuentry takes a quoted "--help" or "--class=x" as its option (and the entry
+    // vanishes); "--" ends the options.
+    const std::string config = TranslateMenus(kMakeFbCfg, {"title --help", "halt", "title --class=x", "halt",
+                                                           "title -x", "halt", "title a-b", "halt"});
+    for (const char* title : {"--help", "--class=x", "-x"})
+        EXPECT_THAT(config, HasSubstr(std::string("menuentry -- '") + title + "' {"));
     EXPECT_THAT(config, HasSubstr("menuentry 'a-b' {"));
     ExpectGrubParses(config);
 }
