@@ -124,10 +124,6 @@ void SetFileSize(std::string& package, const std::string& name, std::int64_t siz
         }
 }
 
-std::int32_t FileSizeOf(const std::string& bytes) {
-    return static_cast<std::int32_t>(bytes.size());
-}
-
 } // namespace
 
 TEST_F(OperationsTest, MakeRunsEveryCommandLineByteForByteAndCleansUp) {
@@ -440,10 +436,10 @@ TEST_F(OperationsTest, AFailedExtractionStopsBeforeTheWarningAndLeavesNoWorkFold
     const std::string packageFile = data.slashed() + "Data.Vn";
     Pack();
     const std::string good = ReadBytes(packageFile);
-    // The payload's stream shorter, then longer, than its recorded size.
+    // The payload boot\a.bin (1000 bytes) recorded as longer, then shorter, than its stream.
     for (std::int32_t delta : {+1, -1}) {
         std::string bytes = good;
-        SetFileSize(bytes, "boot\\a.bin", FileSizeOf(files["boot\\a.bin"]) + delta);
+        SetFileSize(bytes, "boot\\a.bin", 1000 + delta);
         WriteBytes(packageFile, bytes);
         MakeBootDisk(host, environment);
     }
