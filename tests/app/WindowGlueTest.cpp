@@ -6,6 +6,7 @@
 #include "bootitems/F_frmConfig.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -86,13 +87,22 @@ class WindowGlueTest : public ::testing::Test {
             box.text = message->text();
             box.defaultButton = message->standardButton(message->defaultButton());
             QAbstractButton* answer = message->button(QMessageBox::Ok);
-            if (!answer)
+            if (!answer) {
                 answer = message->button(confirmAnswer);
+                SavePicture(*message, "make-warning.png");
+            }
             answer->click();
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             dialog->reject();
         }
         seen.push_back(box);
+    }
+
+    // The warning as the user sees it goes under the build tree, beside the other screenshots.
+    static void SavePicture(QWidget& widget, const char* name) {
+        const QString folder = qEnvironmentVariable("VORNEL_BUILD_DIR") + QStringLiteral("/screenshots/");
+        if (QDir().mkpath(folder))
+            widget.grab().save(folder + QString::fromLatin1(name));
     }
 
     // A bitmap button takes a press only in the active window, as after the user's first click.
