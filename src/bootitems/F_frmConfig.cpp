@@ -49,11 +49,32 @@ bool HasLineBreak(const QString& text) {
     return text.contains(QChar('\r')) || text.contains(QChar('\n'));
 }
 
-// What a single-line edit keeps of pasted text: its first line. A title with a line break would
-// split its item in two in the list file.
-QString FirstLine(const QString& text) {
+// What a title keeps of typed or pasted text: its first line, without "|". A line break would
+// split its item in two in the list file, a "|" would end the title there and move the rest
+// into the path.
+QString AsTitle(const QString& text) {
     qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
-    return end < 0 ? text : text.left(end);
+    QString title = end < 0 ? text : text.left(end);
+    return title.remove(QChar('|'));
+}
+
+// A row keeps the item it shows, bytes and all, so an item left alone is saved as it was read.
+constexpr int kItemRole = Qt::UserRole;
+
+QVariant StoredItem(const TISOFileInfo& item) {
+    return QVariantList{QByteArray::fromStdString(item.Title), QByteArray::fromStdString(item.ImagePath),
+                        QByteArray::fromStdString(item.SourceLine)};
+}
+
+TISOFileInfo ItemOf(const QTableWidgetItem& titleCell) {
+    const QVariantList stored = titleCell.data(kItemRole).toList();
+    TISOFileInfo item{stored.value(0).toByteArray().toStdString(),
+                      stored.value(1).toByteArray().toStdString(),
+                      stored.value(2).toByteArray().toStdString()};
+    // A title edited in place replaces the one read.
+    if (titleCell.text() != FromUtf8(item.Title))
+        item.Title = titleCell.text().toStdString();
+    return item;
 }
 
 } // namespace
@@ -125,11 +146,11 @@ void TfrmConfig::BuildLayout() {
     bind(btn_ok, &TfrmConfig::btn_okClick);
     bind(btn_cancel, &TfrmConfig::btn_cancelClick);
     connect(edt_title, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (HasLineBreak(text))
-            edt_title->setText(FirstLine(text));
+        if (AsTitle(text) != text)
+            edt_title->setText(AsTitle(text));
     });
     connect(lv_menu, &QTableWidget::itemChanged, this,
-            [this](QTableWidgetItem* cell) { KeepFirstLineOfTitle(cell); });
+            [this](QTableWidgetItem* cell) { KeepTitleWhole(cell); });
 }
 
 QString TfrmConfig::ImageFilter() {
@@ -139,8 +160,7 @@ QString TfrmConfig::ImageFilter() {
 std::vector<TISOFileInfo> TfrmConfig::Rows() const {
     std::vector<TISOFileInfo> rows;
     for (int row = 0; row < lv_menu->rowCount(); ++row)
-        rows.push_back(
-            {lv_menu->item(row, 0)->text().toStdString(), lv_menu->item(row, 1)->text().toStdString()});
+        rows.push_back(ItemOf(*lv_menu->item(row, 0)));
     return rows;
 }
 
@@ -149,15 +169,16 @@ void TfrmConfig::AppendRow(const TISOFileInfo& item) {
     lv_menu->insertRow(row);
     auto* title = new QTableWidgetItem(FromUtf8(item.Title));
     title->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+    title->setData(kItemRole, StoredItem(item));
     auto* path = new QTableWidgetItem(FromUtf8(item.ImagePath));
     path->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     lv_menu->setItem(row, 0, title);
     lv_menu->setItem(row, 1, path);
 }
 
-void TfrmConfig::KeepFirstLineOfTitle(QTableWidgetItem* cell) {
-    if (cell->column() == 0 && HasLineBreak(cell->text()))
-        cell->setText(FirstLine(cell->text()));
+void TfrmConfig::KeepTitleWhole(QTableWidgetItem* cell) {
+    if (cell->column() == 0 && AsTitle(cell->text()) != cell->text())
+        cell->setText(AsTitle(cell->text()));
 }
 
 void TfrmConfig::FormCreate() {
@@ -178,6 +199,12 @@ void TfrmConfig::btn_addClick() {
     // A path with a line break cannot be kept in the one-line-per-item list file.
     if (title.isEmpty() || path.isEmpty() || HasLineBreak(path) || !platform::FileExists(path.toStdString()))
         return;
+    if (!PathFitsCommandLine(path.toStdString())) {
+        ui::Messages().ShowMessage(this, QStringLiteral("文件:") + path + QStringLiteral(" ") +
+                                             QString::fromUtf8(kPathMisfitReason) +
+                                             QStringLiteral("请把文件改名或移到其他文件夹后再添加。"));
+        return;
+    }
     AppendRow({title.toStdString(), path.toStdString()});
 }
 

@@ -64,7 +64,7 @@ class TfrmConfig : public QDialog {
   private:
     void BuildLayout();
     void AppendRow(const TISOFileInfo& item);
-    void KeepFirstLineOfTitle(QTableWidgetItem* cell);
+    void KeepTitleWhole(QTableWidgetItem* cell);
 
     std::string listPath_;
 };

@@ -1,5 +1,6 @@
 #include "bootitems/IsoList.h"
 
+#include "package/Cp936.h"
 #include "platform/Files.h"
 
 #include <cstdlib>
@@ -33,6 +34,35 @@ std::string UserConfigHome() {
     return std::string(user && user->pw_dir ? user->pw_dir : "") + "/.config";
 }
 
+const char* const kPathMisfitReason =
+    "的路径含有双引号（\"）或以反斜杠（\\）结尾，磁盘工具的命令行无法传递它！";
+
+bool PathFitsCommandLine(const std::string& path) {
+    return path.find('"') == std::string::npos && (path.empty() || path.back() != '\\');
+}
+
+namespace {
+
+// A line as text: UTF-8 as it is, code page 936 converted; other bytes stay as they are.
+std::string LineText(const std::string& line) {
+    if (package::IsUtf8(line))
+        return line;
+    return package::Cp936ToUtf8(line).value_or(line);
+}
+
+// The line to write for an item: its own bytes while it is what they read as and they are not
+// UTF-8 (rewriting them would lose the encoding, or bytes that have none).
+std::string LineToWrite(const TISOFileInfo& item) {
+    if (!item.SourceLine.empty() && !package::IsUtf8(item.SourceLine)) {
+        const TISOFileInfo read = SplitIsoLine(LineText(item.SourceLine));
+        if (read.Title == item.Title && read.ImagePath == item.ImagePath)
+            return item.SourceLine;
+    }
+    return JoinIsoLine(item);
+}
+
+} // namespace
+
 TISOFileInfo SplitIsoLine(const std::string& line) {
     size_t bar = line.find('|');
     if (bar == std::string::npos)
@@ -46,8 +76,11 @@ std::string JoinIsoLine(const TISOFileInfo& item) {
 
 std::vector<TISOFileInfo> ReadIsoList(const std::string& path) {
     std::vector<TISOFileInfo> items;
-    for (const auto& line : platform::ReadTextLines(path))
-        items.push_back(SplitIsoLine(line));
+    for (const auto& line : platform::ReadTextLines(path)) {
+        TISOFileInfo item = SplitIsoLine(LineText(line));
+        item.SourceLine = line;
+        items.push_back(std::move(item));
+    }
     return items;
 }
 
@@ -55,7 +88,7 @@ void WriteIsoList(const std::string& path, const std::vector<TISOFileInfo>& item
     std::vector<std::string> lines;
     lines.reserve(items.size());
     for (const auto& item : items)
-        lines.push_back(JoinIsoLine(item));
+        lines.push_back(LineToWrite(item));
     platform::WriteFileAtomically(path, platform::JoinLinesCrLf(lines));
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The list file isolist: the user's custom boot items, one "title|image path" line each.
-// The dialog and the build read it by the same rule.
+// The dialog and the build read it by the same rule. Lines are UTF-8, or code page 936 (GBK) in
+// lists kept by the Windows program; either is read, and a line that is not UTF-8 is written
+// back with its own bytes while its item is unchanged.
 
 #include <string>
 #include <vector>
@@ -11,7 +13,17 @@ namespace vornel::bootitems {
 struct TISOFileInfo {
     std::string Title;     // the boot menu title
     std::string ImagePath; // the image file's full path
+    // The list file's line the item was read from, as bytes; empty for an item made since.
+    std::string SourceLine = {};
 };
+
+// The disk tool's command line puts each path in double quotes: a path holding a '"', or ending in
+// '\' (which would escape the closing quote), would reach the tool split differently from the file
+// the make operation measured.
+bool PathFitsCommandLine(const std::string& path);
+
+// Why such a path is refused, for the messages that name it.
+extern const char* const kPathMisfitReason;
 
 // The user's list file for the data folder (which ends in "/"): IsoListPathFor with the user's
 // configuration folder.
@@ -34,10 +46,12 @@ TISOFileInfo SplitIsoLine(const std::string& line);
 std::string JoinIsoLine(const TISOFileInfo& item);
 
 // Reads the list file: one item per line (CR LF, LF or CR; a final line break adds no line),
-// empty lines included, in file order. Throws platform::EFOpenError when it cannot be read.
+// empty lines included, in file order; a line that is not UTF-8 but code page 936 text is
+// converted to UTF-8. Throws platform::EFOpenError when it cannot be read.
 std::vector<TISOFileInfo> ReadIsoList(const std::string& path);
 
-// Writes the whole list with CR LF after every line (an empty list gives an empty file). The
+// Writes the whole list with CR LF after every line (an empty list gives an empty file); an item
+// still as read from a line that was not UTF-8 gets that line's bytes back. The
 // old file is replaced only once the new one is complete; throws platform::EFCreateError and
 // leaves the old file as it was when it cannot be written.
 void WriteIsoList(const std::string& path, const std::vector<TISOFileInfo>& items);

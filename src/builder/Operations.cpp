@@ -18,6 +18,9 @@ namespace {
 const char* const kPackageName = "Data.Vn";
 const char* const kToolName = "fbinst.exe";
 const char* const kWorkFolderName = "VnTemp/";
+constexpr std::int64_t kMiB = 1048576;
+// FAT holds files up to 4 GiB - 1 byte; the boot area is FAT.
+constexpr std::int64_t kFatFileLimit = std::int64_t{4} << 30;
 
 // Holds the busy state for one stretch of an operation and leaves it on every way out.
 class BusyScope {
@@ -35,20 +38,26 @@ class BusyScope {
     bool busy_ = true;
 };
 
-// The drive checks both operations begin with; the letter, or 0 after the message was shown.
-char CheckedDriveLetter(OperationHost& host, const OperationEnvironment& environment) {
+// The drive the user chose: its letter and its line in the drive list.
+struct Target {
+    char letter = 0;
+    std::string line;
+};
+
+// The drive checks both operations begin with; no letter after the message was shown.
+Target CheckedTarget(OperationHost& host, const OperationEnvironment& environment) {
     const std::string line = host.SelectedDriveText();
     if (line == kNoDriveLine) {
         host.ShowMessage("没有发现U盘，请确认U盘是否已插入！");
-        return 0;
+        return {};
     }
     const char letter = line.empty() ? '\0' : line[0];
     const bool isLetter = letter >= 'A' && letter <= 'Z';
     if (!isLetter || !environment.drives->IsRemovable(letter)) {
         host.ShowMessage("磁盘：" + std::string(1, letter) + ":\\ 不是有效的可移动磁盘！");
-        return 0;
+        return {};
     }
-    return letter;
+    return {letter, line};
 }
 
 // Package entries carry no execute permission; the tool must be runnable once unpacked.
@@ -59,10 +68,29 @@ void MakeToolRunnable(const std::string& workFolder) {
         ::chmod(tool.c_str(), (st.st_mode & 07777) | S_IXUSR);
 }
 
-std::string MakeWorkFolder(const OperationEnvironment& environment) {
-    std::string folder = environment.tempFolder() + kWorkFolderName;
-    ::mkdir(folder.c_str(), 0700); // an existing folder is fine; a failure shows at the next step
+// A new, empty work folder: what an earlier run left there (an old tool, old payload files) must
+// never reach the stick. The old tree is removed without following links; empty when the folder
+// cannot be made afresh, after the message was shown.
+std::string MakeFreshWorkFolder(OperationHost& host, const OperationEnvironment& environment) {
+    const std::string folder = environment.tempFolder() + kWorkFolderName;
+    DeleteFolderTree(folder);
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        host.ShowMessage("无法创建空的临时文件夹 " + folder + "！请删除它后重试。");
+        return {};
+    }
     return folder;
+}
+
+// The message for an extraction that failed, or empty when it succeeded.
+std::string ExtractionFailureText(std::int32_t result, const std::string& packageFile,
+                                  const std::string& workFolder) {
+    if (result >= 0)
+        return {};
+    if (result == package::kNoSpace)
+        return "临时文件夹 " + workFolder + " 已满，无法解压数据包！请清理磁盘空间后重试。";
+    if (result == package::kMissingFile)
+        return "数据包 " + packageFile + " 丢失！请重新安装！";
+    return "数据包 " + packageFile + " 已损坏（错误码 " + std::to_string(result) + "）！请重新安装！";
 }
 
 // A path of the package's lists ("\" between folders) as a path on this system.
@@ -113,12 +141,33 @@ const ToolCommand* RunCommands(OperationHost& host, const OperationEnvironment& 
     return nullptr;
 }
 
+// The boot area the format command asks for: the content's whole MiB plus 10 MiB.
+std::int64_t BootAreaMiB(std::int64_t contentSize) {
+    return contentSize / kMiB + 10;
+}
+
+// What the format command's layout takes of the stick: the 8 MiB primary area, the boot area and
+// the smallest data partition the disk tool accepts (34 MiB: FAT32 needs 65525 clusters).
+std::int64_t StickBytesNeeded(std::int64_t contentSize) {
+    return (8 + BootAreaMiB(contentSize) + 34) * kMiB;
+}
+
+std::string TooLargeText(const std::string& file) {
+    return "文件:" + file + " 太大（4GB或以上）！U盘启动区的FAT文件系统不能存放4GB或以上的文件，";
+}
+
+// A confirmation names its target on a line of its own, as the drive list showed it when the
+// operation began (the list may have been rescanned since).
+std::string WithTarget(const std::string& warning, const Target& target) {
+    return warning + "\r" + target.line;
+}
+
 std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char letter, bool zipMode,
                                        std::int64_t contentSize, const std::vector<std::string>& fileList,
                                        const std::vector<bootitems::TISOFileInfo>& items) {
     const std::string prefix = workFolder + kToolName + " " + std::string(1, letter) + ": ";
     const std::string q = "\"";
-    const std::int64_t extendedMiB = contentSize / 1048576 + 10;
+    const std::int64_t extendedMiB = BootAreaMiB(contentSize);
     std::vector<ToolCommand> commands;
     commands.push_back({prefix + " format -f -a " + (zipMode ? " -z" : "") + " -p 8m -e " +
                             std::to_string(extendedMiB) + "m",
@@ -142,18 +191,28 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
 } // namespace
 
 void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) {
-    const char letter = CheckedDriveLetter(host, environment);
-    if (!letter)
+    const Target target = CheckedTarget(host, environment);
+    if (!target.letter)
         return;
-    const std::string workFolder = MakeWorkFolder(environment);
+    const char letter = target.letter;
+    const std::string workFolder = MakeFreshWorkFolder(host, environment);
+    if (workFolder.empty())
+        return;
 
+    const std::string packageFile = environment.dataFolder + kPackageName;
+    std::int32_t extracted = 0;
     {
-        // The extraction's result is not looked at: the checks below judge what the work folder holds.
         BusyScope busy(host);
         package::TFDPackage reader;
         reader.OnProgress = [&host](const std::string&, std::int32_t, std::int32_t, std::int32_t,
                                     const package::TPackageHeader*, bool&) { host.ProcessEvents(); };
-        reader.ExtractAll(environment.dataFolder + kPackageName, workFolder);
+        extracted = reader.ExtractAll(packageFile, workFolder);
+    }
+    if (const std::string failure = ExtractionFailureText(extracted, packageFile, workFolder);
+        !failure.empty()) {
+        DeleteFolderTree(workFolder); // partial files would only fill the temporary folder
+        host.ShowMessage(failure);
+        return;
     }
     MakeToolRunnable(workFolder);
 
@@ -170,6 +229,10 @@ void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) 
             host.ShowMessage("文件:" + entry + " 丢失！请重新安装！");
             return;
         }
+        if (*length >= kFatFileLimit) {
+            host.ShowMessage(TooLargeText(entry) + "请重新安装！");
+            return;
+        }
         contentSize += *length;
     }
 
@@ -178,23 +241,35 @@ void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) 
     if (platform::FileExists(isoList)) {
         items = bootitems::ReadIsoList(isoList);
         for (const auto& item : items) {
+            if (!bootitems::PathFitsCommandLine(item.ImagePath)) {
+                host.ShowMessage("文件:" + item.ImagePath + " " + bootitems::kPathMisfitReason +
+                                 "请检查配置！");
+                return;
+            }
             auto length = platform::FileLength(item.ImagePath);
             if (!length) {
                 host.ShowMessage("文件:" + item.ImagePath + " 不存在！请检查配置！");
                 return; // a silent abort after the message
+            }
+            if (*length >= kFatFileLimit) {
+                host.ShowMessage(TooLargeText(item.ImagePath) + "请检查配置！");
+                return;
             }
             contentSize += *length;
         }
     }
 
     const std::int64_t capacity = environment.drives->TotalBytes(letter).value_or(0);
-    if (capacity < contentSize) {
-        host.ShowMessage("磁盘空间不足，无法制作启动盘！");
+    const std::int64_t needed = StickBytesNeeded(contentSize);
+    if (capacity < needed) {
+        host.ShowMessage("磁盘空间不足，无法制作启动盘！\r至少需要 " + std::to_string(needed >> 20) +
+                         " MB 的U盘，这个U盘只有 " + std::to_string(capacity >> 20) + " MB。");
         return;
     }
 
     WriteBootMenu(workFolder, items);
-    if (!host.ConfirmWarning("本操作将破坏U盘原有数据，且不可恢复...\r还要继续本操作吗？"))
+    if (!host.ConfirmWarning(
+            WithTarget("本操作将破坏U盘原有数据，且不可恢复...\r还要继续本操作吗？", target)))
         return;
 
     BusyScope busy(host);
@@ -213,36 +288,49 @@ void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) 
 }
 
 void RestoreSpace(OperationHost& host, const OperationEnvironment& environment) {
-    const char letter = CheckedDriveLetter(host, environment);
-    if (!letter)
+    const Target target = CheckedTarget(host, environment);
+    if (!target.letter)
         return;
-    if (!host.ConfirmWarning("本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？"))
+    const char letter = target.letter;
+    if (!host.ConfirmWarning(
+            WithTarget("本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？", target)))
+        return;
+
+    const std::string workFolder = MakeFreshWorkFolder(host, environment);
+    if (workFolder.empty())
         return;
 
     BusyScope busy(host);
-    std::string workFolder;
+    const std::string packageFile = environment.dataFolder + kPackageName;
+    bool toolFound = false;
+    std::string failure;
     {
-        const std::string packageFile = environment.dataFolder + kPackageName;
         package::TFDPackage reader;
         package::TPackedFileInfoArr entries;
         package::TPackageHeader header;
         package::TFDPackage::ReadFileList(packageFile, entries, header);
         for (const auto& entry : entries) {
             if (AsciiEqualsIgnoreCase(entry.FileName, kToolName)) {
-                workFolder = MakeWorkFolder(environment);
+                toolFound = true;
                 // File names here are case-sensitive: unpack it under the name the command line uses.
                 package::TPackedFileInfo tool = entry;
                 tool.FileName = kToolName;
-                reader.ExtractFile(packageFile, workFolder, tool);
+                const std::int32_t written = reader.ExtractFile(packageFile, workFolder, tool);
+                // A cut or damaged tool must not run against the stick.
+                const std::int32_t result =
+                    written < 0 ? written : (written == tool.FileSize ? 0 : package::kSizeMismatch);
+                failure = ExtractionFailureText(result, packageFile, workFolder);
                 MakeToolRunnable(workFolder);
                 break;
             }
         }
     }
-    if (workFolder.empty()) {
+    if (!toolFound)
+        failure = "数据包 " + packageFile + " 中没有磁盘工具 fbinst.exe，无法还原U盘空间！请重新安装！";
+    if (!failure.empty()) {
+        DeleteFolderTree(workFolder);
         busy.Leave();
-        host.ShowMessage("数据包 " + environment.dataFolder + kPackageName +
-                         " 中没有磁盘工具 fbinst.exe，无法还原U盘空间！请重新安装！");
+        host.ShowMessage(failure);
         return;
     }
 

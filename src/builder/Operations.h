@@ -38,14 +38,17 @@ struct OperationEnvironment {
 // The drive list's placeholder line when no drive is present.
 extern const char* const kNoDriveLine;
 
-// The make button: checks the drive, unpacks the package into the work folder, checks the
-// payload, the custom images and the drive's size, writes the boot menu, asks, and has the disk
-// tool format the drive and copy every file. When a tool command fails, no further command runs,
-// the work folder stays for inspection and the user is told which step failed.
+// The make button: checks the drive, unpacks the package into an emptied work folder, checks the
+// payload, the custom images and the drive's size, writes the boot menu, asks (naming the drive),
+// and has the disk tool format the drive and copy every file. A failed extraction, a file of
+// 4 GiB or more (the boot area is FAT), an image path the command line cannot carry, or a drive
+// smaller than the boot layout stops it with a message before the warning. When a tool command
+// fails, no further command runs, the work folder stays for inspection and the user is told which
+// step failed.
 void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment);
 
-// The restore button: checks the drive, asks, unpacks only the disk tool and has it give the
-// drive's space back.
+// The restore button: checks the drive, asks (naming the drive), unpacks only the disk tool into
+// an emptied work folder and, when it came out whole, has it give the drive's space back.
 void RestoreSpace(OperationHost& host, const OperationEnvironment& environment);
 
 } // namespace vornel::builder

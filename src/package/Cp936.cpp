@@ -39,6 +39,10 @@ std::optional<std::string> Cp936ToUtf8(std::string_view cp936) {
     return Convert(cp936, "UTF-8", "CP936");
 }
 
+bool IsUtf8(std::string_view text) {
+    return Convert(text, "UTF-8", "UTF-8").has_value();
+}
+
 std::optional<std::string> Utf8ToCp936(std::string_view utf8) {
     return Convert(utf8, "CP936", "UTF-8");
 }

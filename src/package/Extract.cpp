@@ -5,6 +5,7 @@
 
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,21 +15,26 @@ namespace vornel::package {
 
 namespace {
 
-bool WriteAll(int fd, const unsigned char* data, size_t size) {
+enum class Written { All, Short, NoSpace };
+
+Written WriteAll(int fd, const unsigned char* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == ENOSPC || errno == EDQUOT))
+            return Written::NoSpace;
         if (n <= 0)
-            return false;
+            return Written::Short;
         data += n;
         size -= static_cast<size_t>(n);
     }
-    return true;
+    return Written::All;
 }
 
 // Inflates `size` bytes from `source` into the open `output`, one chunk at a time, reporting
-// after each chunk. Returns the output file's length, or kCancelled.
+// after each chunk. Returns the output file's length, kCancelled, kNoSpace when the destination
+// filled up, or kSizeMismatch when the stream goes on past `size` bytes or lacks its end.
 std::int32_t CopyEntry(int output, const std::string& displayPath, int source, std::int32_t size,
                        const TPackageProgressEvent& onProgress) {
     bool cancel = false;
@@ -41,8 +47,11 @@ std::int32_t CopyEntry(int output, const std::string& displayPath, int source, s
         const size_t produced = inflater.Produce(chunk.data(), wanted);
         if (produced == 0 && wanted > 0)
             break; // the stream or the package ended early: the length check catches it
-        // After a failed write (a full disk) the copy ends; the length then falls short.
-        if (!WriteAll(output, chunk.data(), produced))
+        const Written result = WriteAll(output, chunk.data(), produced);
+        if (result == Written::NoSpace)
+            return kNoSpace;
+        // After another failed write the copy ends; the length then falls short.
+        if (result == Written::Short)
             break;
         remaining -= static_cast<std::int32_t>(produced);
         written += static_cast<std::int32_t>(produced);
@@ -51,6 +60,10 @@ std::int32_t CopyEntry(int output, const std::string& displayPath, int source, s
         if (cancel)
             return kCancelled;
     } while (remaining > 0);
+    // A stream longer than its recorded size would be cut silently, one without its end was never
+    // checked: neither is the file that was packed.
+    if (remaining == 0 && !inflater.EndsHere())
+        return kSizeMismatch;
 
     struct stat st {};
     if (::fstat(output, &st) != 0)
@@ -103,8 +116,13 @@ std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::s
             return kBadName;
         levels.push_back(std::move(*entryLevels));
     }
+    // The entries' own sizes count: a header that understates the total must not let the
+    // extraction fill the destination.
+    std::int64_t needed = 0;
+    for (const TPackedFileInfo& entry : entries)
+        needed += entry.FileSize;
     const std::string root = DestinationRoot(DestDir);
-    if (FreeSpace(root) < header.TotalFileSize)
+    if (FreeSpace(root) < std::max(needed, header.TotalFileSize))
         return kNoSpace;
 
     const package::PackageFile file(PackageFile);

@@ -50,4 +50,9 @@ std::size_t Inflater::Produce(unsigned char* out, std::size_t size) {
     return size - stream_.avail_out;
 }
 
+bool Inflater::EndsHere() {
+    unsigned char surplus = 0;
+    return Produce(&surplus, 1) == 0 && streamEnded_;
+}
+
 } // namespace vornel::package

@@ -20,6 +20,10 @@ class Inflater {
     // stream or of the input. Throws ECompressionError on damaged data.
     std::size_t Produce(unsigned char* out, std::size_t size);
 
+    // True when the stream ends here, its check value included: no more output follows and
+    // its input did not run out first.
+    bool EndsHere();
+
   private:
     bool Refill();
 

@@ -16,17 +16,21 @@
 namespace vornel::package {
 
 // Result codes. 0 or more is success.
-inline constexpr std::int32_t kMissingFile = -1;    // no such package file, or shorter than 23 bytes
-inline constexpr std::int32_t kCancelled = -100;    // the progress handler set Cancel
-inline constexpr std::int32_t kBadMagic = -101;     // the header does not begin with "FD"
-inline constexpr std::int32_t kBadVersion = -102;   // Version is not 1
-inline constexpr std::int32_t kBadDataSize = -103;  // DataSize is not the file length minus 23
-inline constexpr std::int32_t kSizeMismatch = -201; // an extracted file's length differs from FileSize
+inline constexpr std::int32_t kMissingFile = -1;   // no such package file, or shorter than 23 bytes
+inline constexpr std::int32_t kCancelled = -100;   // the progress handler set Cancel
+inline constexpr std::int32_t kBadMagic = -101;    // the header does not begin with "FD"
+inline constexpr std::int32_t kBadVersion = -102;  // Version is not 1
+inline constexpr std::int32_t kBadDataSize = -103; // DataSize is not the file length minus 23
+// An extracted file's length differs from FileSize, or its stream goes on past FileSize bytes or
+// lacks its end (the check value): a packed file is never cut or taken unchecked.
+inline constexpr std::int32_t kSizeMismatch = -201;
 // An entry header that cannot be trusted: its Marker is not 0x7FFFFFFF, a size is negative, the
 // header or its data runs past the end of the file, or FileCount is negative or larger than the
 // file can hold (then Entries is left unchanged and nothing is allocated).
 inline constexpr std::int32_t kBadEntry = -202;
-inline constexpr std::int32_t kNoSpace = -203; // less free space than the header's TotalFileSize
+// Less free space than the entries' sizes add up to (or the header's TotalFileSize, if larger),
+// or the destination filled up while writing; the partial file stays.
+inline constexpr std::int32_t kNoSpace = -203;
 // An entry name that must not be extracted: not code page 936 text (from ReadFileList), or empty,
 // absolute, holding a drive or ":", a ".." level, a control character, or ending in "\" (from the
 // extractions, before anything is written).
@@ -91,7 +95,8 @@ std::int64_t AvailableBytes(const std::string& path);
 // Nothing is ever written through a symbolic link below the destination, and an existing file
 // (a read-only one too) is replaced by a new file rather than written into. Extracted files get
 // no execute permission. Entry data that ends before FileSize bytes ends the copy: the copy
-// returns the shorter length, which ExtractAll turns into kSizeMismatch.
+// returns the shorter length, which ExtractAll turns into kSizeMismatch. Data that goes on past
+// FileSize bytes, or stops before its check value, gives kSizeMismatch from every extraction.
 class TFDPackage {
   public:
     TPackageProgressEvent OnProgress;
@@ -110,13 +115,15 @@ class TFDPackage {
     std::int32_t ExtractAll(const std::string& PackageFile, const std::string& DestDir);
 
     // Extracts one entry as ReadFileList returned it. Result: bytes written, kMissingFile (also
-    // when DataPos lies outside the file), kCancelled, kBadEntry (a negative size) or kBadName.
+    // when DataPos lies outside the file), kCancelled, kBadEntry (a negative size), kBadName,
+    // kSizeMismatch or kNoSpace (the destination filled up).
     std::int32_t ExtractFile(const std::string& PackageFile, const std::string& DestDir,
                              TPackedFileInfo Entry);
 
     // Inflates one entry from Source (a descriptor positioned at its compressed data) into the
-    // file FileName, creating its folders. Result: bytes written, kCancelled, or kBadEntry for a
-    // negative Size (nothing created). It reads ahead of the entry's data in blocks.
+    // file FileName, creating its folders. Result: bytes written, kCancelled, kSizeMismatch,
+    // kNoSpace, or kBadEntry for a negative Size (nothing created). It reads ahead of the entry's
+    // data in blocks.
     std::int32_t ExtractStream(const std::string& FileName, int Source, std::int32_t Size);
 };
 

@@ -144,7 +144,7 @@ TEST_F(FrmConfigTest, AddNeedsTitlePathAndAnExistingFileSilently) {
     EXPECT_EQ(dialog->edt_iso->text().toStdString(), ImagePath("a.iso"));
 }
 
-TEST_F(FrmConfigTest, AddsAsTypedAcceptsDuplicatesAndSavesTitlesWithBars) {
+TEST_F(FrmConfigTest, AddsAsTypedAcceptsDuplicatesAndKeepsBarsOutOfTitles) {
     auto dialog = Open();
     Fill(*dialog, " 维护 ", ImagePath("a.iso"));
     dialog->btn_add->click();
@@ -154,15 +154,41 @@ TEST_F(FrmConfigTest, AddsAsTypedAcceptsDuplicatesAndSavesTitlesWithBars) {
     // A pasted title keeps its first line only, as a single-line edit would.
     dialog->edt_title->setText(QStringLiteral("first\nsecond"));
     EXPECT_EQ(dialog->edt_title->text(), QStringLiteral("first"));
-    Fill(*dialog, "a|b", ImagePath("b.img"));
+    // A "|" would end the title in the list file and move the rest into the path.
+    Fill(*dialog, "a|b|", ImagePath("b.img"));
+    EXPECT_EQ(dialog->edt_title->text(), QStringLiteral("ab"));
     dialog->btn_add->click();
     dialog->btn_ok->click();
     const std::string a = ImagePath("a.iso"), b = ImagePath("b.img");
-    EXPECT_EQ(ReadBytes(ListPath()), " 维护 |" + a + "\r\n 维护 |" + a + "\r\na|b|" + b + "\r\n");
+    EXPECT_EQ(ReadBytes(ListPath()), " 维护 |" + a + "\r\n 维护 |" + a + "\r\nab|" + b + "\r\n");
+}
 
-    auto reopened = Open();
-    EXPECT_EQ(RowTexts(*reopened).back(),
-              (std::pair<QString, QString>("a", QString::fromStdString("b|" + b))));
+TEST_F(FrmConfigTest, GbkListsShowTheirTextAndKeepTheirBytes) {
+    // Two titles in GBK, as the Windows program kept them, and a line in no known encoding.
+    const std::string kept = "\xCE\xAC\xBB\xA4|/a.iso", unknown = "bad\xFF|/c.iso";
+    WriteBytes(ListPath(), kept + "\r\n\xB9\xA4\xBE\xDF|/b.img\r\n" + unknown + "\r\n");
+    auto dialog = Open();
+    ASSERT_EQ(dialog->lv_menu->rowCount(), 3);
+    EXPECT_EQ(RowTexts(*dialog)[0], (std::pair<QString, QString>(QStringLiteral("维护"), "/a.iso")));
+    EXPECT_EQ(RowTexts(*dialog)[1].first, QStringLiteral("工具"));
+    dialog->lv_menu->item(1, 0)->setText(QStringLiteral("新"));
+    dialog->btn_ok->click();
+    // Lines left alone keep their bytes; the edited one is written as text.
+    EXPECT_EQ(ReadBytes(ListPath()), kept + "\r\n新|/b.img\r\n" + unknown + "\r\n");
+}
+
+TEST_F(FrmConfigTest, PathsTheDiskToolCannotTakeAreRefusedByName) {
+    auto dialog = Open();
+    for (const char* name : {"say \"hi\".iso", "ends in\\"}) {
+        WriteBytes(ImagePath(name), "x");
+        Fill(*dialog, "PE", ImagePath(name));
+        dialog->btn_add->click();
+    }
+    EXPECT_EQ(dialog->lv_menu->rowCount(), 0);
+    ASSERT_EQ(messages.messages.size(), 2);
+    EXPECT_TRUE(
+        messages.messages[0].startsWith(QString::fromStdString("文件:" + ImagePath("say \"hi\".iso") + " ")));
+    EXPECT_TRUE(messages.messages[1].contains(QString::fromStdString(ImagePath("ends in\\"))));
 }
 
 TEST_F(FrmConfigTest, DeleteRemovesTheSelectedRowOnly) {
@@ -194,8 +220,8 @@ TEST_F(FrmConfigTest, TitlesEditInPlacePathsDoNot) {
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents(); // the view takes the text in a queued call
     EXPECT_EQ(list->item(0, 0)->text(), QStringLiteral("新标题"));
-    // A pasted line break would split the item in the file: only the first line stays.
-    list->item(0, 0)->setText(QStringLiteral("one\r\ntwo"));
+    // A pasted line break would split the item in the file: only the first line stays, without "|".
+    list->item(0, 0)->setText(QStringLiteral("o|ne\r\ntwo"));
     EXPECT_EQ(list->item(0, 0)->text(), QStringLiteral("one"));
     dialog->btn_ok->click();
     EXPECT_EQ(ReadBytes(ListPath()), "one|/a.iso\r\n");

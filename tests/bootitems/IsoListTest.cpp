@@ -45,3 +45,14 @@ TEST(IsoList, AFailedWriteLeavesTheOldFileWhole) {
     // No half-written temporary file is left beside it.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
 }
+
+TEST(IsoList, GbkLinesReadAsText) {
+    TempFolder folder;
+    auto path = folder.path() / "isolist";
+    WriteBytes(path, "\xCE\xAC\xBB\xA4|D:\\\xBE\xB5\xCF\xF1.iso\r\n维护|/a.iso\r\n");
+    const auto items = ReadIsoList(path.string());
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].Title, "维护");
+    EXPECT_EQ(items[0].ImagePath, "D:\\镜像.iso");
+    EXPECT_EQ(items[1].Title, "维护");
+}

@@ -3,6 +3,7 @@
 #include "PackageWriter.h"
 #include "TempFolder.h"
 #include "builder/RunAndWait.h"
+#include "package/u_Package.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,7 +36,11 @@ class FakeHost final : public OperationHost {
         confirmations.push_back(text);
         return answerYes;
     }
-    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void ProcessEvents() override {
+        QCoreApplication::processEvents();
+        if (onEvents)
+            onEvents();
+    }
     void Terminate() override { terminated = true; }
 
     bool Busy() const { return !busyChanges.empty() && busyChanges.back(); }
@@ -43,6 +49,7 @@ class FakeHost final : public OperationHost {
     bool zip = false;
     bool answerYes = true;
     bool terminated = false;
+    std::function<void()> onEvents; // what happens in the window while the operation works
     std::vector<bool> busyChanges;
     std::vector<std::string> messages;
     std::vector<std::string> confirmations;
@@ -57,6 +64,8 @@ class FakeDrives final : public platform::DriveQueries {
     std::optional<platform::DeviceIdentity> Identity(char) override { return platform::DeviceIdentity{}; }
     std::optional<std::int64_t> capacity = std::int64_t{8} << 30;
 };
+
+constexpr std::int64_t kMiB = 1048576;
 
 const char* const kMakeConfirmation = "本操作将破坏U盘原有数据，且不可恢复...\r还要继续本操作吗？";
 
@@ -100,6 +109,21 @@ class OperationsTest : public ::testing::Test {
     std::map<std::string, std::string> files;
 };
 
+// Sets the recorded FileSize of the package entry stored as `name` (ASCII names only).
+void SetFileSize(std::string& package, const std::string& name, std::int64_t size) {
+    auto int32At = [&](size_t at) {
+        std::int32_t value = 0;
+        std::memcpy(&value, package.data() + at, 4);
+        return value;
+    };
+    for (size_t entry = 23; entry + 288 <= package.size();
+         entry += 288 + static_cast<size_t>(int32At(entry + 260)))
+        if (package.compare(entry + 1, static_cast<unsigned char>(package[entry]), name) == 0) {
+            const auto value = static_cast<std::int32_t>(size);
+            std::memcpy(package.data() + entry + 256, &value, 4);
+        }
+}
+
 } // namespace
 
 TEST_F(OperationsTest, MakeRunsEveryCommandLineByteForByteAndCleansUp) {
@@ -108,6 +132,9 @@ TEST_F(OperationsTest, MakeRunsEveryCommandLineByteForByteAndCleansUp) {
     WriteBytes(data.path() / "b.img", "img");
     WriteBytes(data.path() / "isolist",
                "PE系统|" + data.slashed() + "a.ISO\r\nDOS|" + data.slashed() + "b.img\r\n");
+    // A rescan while the package is unpacked changes the list; the warning names the chosen drive.
+    const std::string chosen = host.driveText;
+    host.onEvents = [this] { host.driveText = "H: (Other Disk  容量：1.00GB)"; };
     MakeBootDisk(host, environment);
 
     const std::string w = Work();
@@ -138,7 +165,8 @@ TEST_F(OperationsTest, MakeRunsEveryCommandLineByteForByteAndCleansUp) {
                          "a.ISO\n"
                          "G:|add|boot/customISO_1.img|" +
                          data.slashed() + "b.img\n");
-    EXPECT_EQ(host.confirmations, std::vector<std::string>{kMakeConfirmation});
+    // The warning names its target on a line of its own, as the drive list shows it.
+    EXPECT_EQ(host.confirmations, std::vector<std::string>{std::string(kMakeConfirmation) + "\r" + chosen});
     EXPECT_EQ(host.messages, std::vector<std::string>{"恭喜你，制作完成！"});
     EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false, true, false}));
     EXPECT_FALSE(fs::exists(w));
@@ -154,7 +182,7 @@ TEST_F(OperationsTest, ZipModeAndTheBootAreaSizeFromTheContent) {
     Pack();
     host.zip = true;
     for (const Case& c :
-         {Case{1048575, "10m"}, Case{1048576, "11m"}, Case{(std::int64_t{4} << 30) + 5, "4106m"}}) {
+         {Case{1048575, "10m"}, Case{1048576, "11m"}, Case{(std::int64_t{4} << 30) - 1, "4105m"}}) {
         lines.clear();
         fs::path image = data.path() / "big.iso";
         fs::remove(image);
@@ -220,20 +248,49 @@ TEST_F(OperationsTest, NoListFileTerminatesTheProgram) {
     EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
 }
 
-TEST_F(OperationsTest, CapacityEqualToTheContentPassesOneByteLessStops) {
-    files = {{"filelist", "f\r\n"}, {"defMenu.txt", ""}, {"f", std::string(4096, 'f')}};
+TEST_F(OperationsTest, TheStickMustHoldTheWholeLayout) {
+    // 8 MiB primary area, a boot area of the content's 1 MiB + 10 MiB, and the disk tool's
+    // smallest data partition of 34 MiB.
+    files = {{"filelist", "f\r\n"}, {"defMenu.txt", ""}, {"f", std::string(static_cast<size_t>(kMiB), 'f')}};
     Pack();
-    drives.capacity = 4095;
+    drives.capacity = 53 * kMiB - 1;
     MakeBootDisk(host, environment);
-    EXPECT_EQ(host.messages, std::vector<std::string>{"磁盘空间不足，无法制作启动盘！"});
     drives.capacity = std::nullopt; // a failed query counts as 0
     MakeBootDisk(host, environment);
-    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{
+                  "磁盘空间不足，无法制作启动盘！\r至少需要 53 MB 的U盘，这个U盘只有 52 MB。",
+                  "磁盘空间不足，无法制作启动盘！\r至少需要 53 MB 的U盘，这个U盘只有 0 MB。"}));
     EXPECT_TRUE(host.confirmations.empty());
-    drives.capacity = 4096;
+    drives.capacity = 53 * kMiB;
     host.answerYes = false;
     MakeBootDisk(host, environment);
     EXPECT_EQ(host.confirmations.size(), 1u);
+}
+
+TEST_F(OperationsTest, ImagesTheStickCannotTakeAreRefusedByNameBeforeTheWarning) {
+    const fs::path huge = data.path() / "huge.iso";
+    WriteBytes(huge, "");
+    fs::resize_file(huge, std::uintmax_t{4} << 30); // sparse: FAT holds at most 4 GiB - 1
+    const fs::path quoted = data.path() / "a \"b\".iso", slashed = data.path() / "c.iso\\";
+    WriteBytes(quoted, "");
+    WriteBytes(slashed, "");
+    Pack();
+    for (const fs::path& image : {huge, quoted, slashed}) {
+        WriteBytes(data.path() / "isolist", "x|" + image.string() + "\r\n");
+        MakeBootDisk(host, environment);
+    }
+    ASSERT_EQ(host.messages.size(), 3u);
+    EXPECT_EQ(host.messages[0],
+              "文件:" + huge.string() +
+                  " 太大（4GB或以上）！U盘启动区的FAT文件系统不能存放4GB或以上的文件，请检查配置！");
+    for (size_t i : {1u, 2u})
+        EXPECT_EQ(
+            host.messages[i].rfind("文件:" + (i == 1 ? quoted : slashed).string() + " 的路径含有双引号", 0),
+            0u)
+            << host.messages[i];
+    EXPECT_TRUE(host.confirmations.empty());
+    EXPECT_TRUE(lines.empty());
 }
 
 TEST_F(OperationsTest, AnsweringNoRunsNothingAndLeavesTheWrittenMenu) {
@@ -286,7 +343,8 @@ TEST_F(OperationsTest, RestoreExtractsOnlyTheToolRunsOneLineAndCleansUp) {
     RestoreSpace(host, environment);
     EXPECT_EQ(
         host.confirmations,
-        std::vector<std::string>{"本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？"});
+        std::vector<std::string>{
+            "本操作将破坏U盘原有数据，清除引导信息，且不可恢复...\r还要继续本操作吗？\r" + host.driveText});
     EXPECT_EQ(lines, std::vector<std::string>{Work() + "fbinst.exe G: format -f -r"});
     EXPECT_EQ(Log(), "G:|format|-f|-r\n");
     EXPECT_EQ(host.messages, std::vector<std::string>{" U盘空间已还原！"});
@@ -317,6 +375,19 @@ TEST_F(OperationsTest, RestoreWithoutAToolOrWithAFailingOneSaysSo) {
     EXPECT_EQ(host.messages[0].rfind("还原失败：还原U盘空间时出错（磁盘工具 fbinst.exe 返回错误码", 0), 0u);
     EXPECT_TRUE(fs::exists(Work() + "fbinst.exe"));
     EXPECT_FALSE(host.Busy());
+
+    // A tool cut short in the package never runs.
+    host.messages.clear();
+    lines.clear();
+    std::string cut = ReadBytes(data.path() / "Data.Vn");
+    SetFileSize(cut, "fbinst.exe", static_cast<std::int64_t>(fs::file_size(FAKE_FBINST_PATH)) + 1);
+    WriteBytes(data.path() / "Data.Vn", cut);
+    RestoreSpace(host, environment);
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(host.messages, std::vector<std::string>{"数据包 " + data.slashed() +
+                                                      "Data.Vn 已损坏（错误码 -201）！请重新安装！"});
+    EXPECT_FALSE(fs::exists(Work()));
+    Pack();
 
     // Rights on the stick that were refused are named as such.
     host.messages.clear();
@@ -359,4 +430,64 @@ TEST_F(OperationsTest, TheWindowIsServicedDuringALongExtractionAndALongToolRun) 
     // Busy machines stall a process now and then; nearly every gap must still be short.
     EXPECT_LT(gaps[gaps.size() * 95 / 100], std::chrono::milliseconds(150));
     EXPECT_LT(gaps.back(), std::chrono::milliseconds(1000));
+}
+
+TEST_F(OperationsTest, AFailedExtractionStopsBeforeTheWarningAndLeavesNoWorkFolder) {
+    const std::string packageFile = data.slashed() + "Data.Vn";
+    Pack();
+    const std::string good = ReadBytes(packageFile);
+    // The payload boot\a.bin (1000 bytes) recorded as longer, then shorter, than its stream.
+    for (std::int32_t delta : {+1, -1}) {
+        std::string bytes = good;
+        SetFileSize(bytes, "boot\\a.bin", 1000 + delta);
+        WriteBytes(packageFile, bytes);
+        MakeBootDisk(host, environment);
+    }
+    // More than the temporary folder holds, whatever the header's total claims.
+    const std::int64_t available = package::AvailableBytes(temp.path().string());
+    files.clear();
+    for (std::int64_t n = 0; n <= available / 0x7FFFFFFF; ++n)
+        files["pad" + std::to_string(n)] = "";
+    Pack();
+    std::string bytes = ReadBytes(packageFile);
+    for (const auto& [name, content] : files)
+        SetFileSize(bytes, name, 0x7FFFFFFF);
+    bytes.replace(7, 8, std::string(8, '\0'));
+    WriteBytes(packageFile, bytes);
+    MakeBootDisk(host, environment);
+    fs::remove(packageFile);
+    MakeBootDisk(host, environment);
+
+    const std::string damaged = "数据包 " + packageFile + " 已损坏（错误码 -201）！请重新安装！";
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{
+                  damaged, damaged, "临时文件夹 " + Work() + " 已满，无法解压数据包！请清理磁盘空间后重试。",
+                  "数据包 " + packageFile + " 丢失！请重新安装！"}));
+    EXPECT_TRUE(host.confirmations.empty());
+    EXPECT_TRUE(lines.empty());
+    EXPECT_FALSE(host.terminated);
+    EXPECT_FALSE(host.Busy());
+    EXPECT_FALSE(fs::exists(Work()));
+}
+
+TEST_F(OperationsTest, AnOldWorkFolderIsEmptiedWithoutFollowingItsLinks) {
+    fs::create_directories(Work() + "boot");
+    WriteBytes(Work() + "fbinst.exe", "#!/bin/sh\necho old tool\n");
+    WriteBytes(Work() + "boot/old.bin", "old");
+    WriteBytes(data.path() / "keep.iso", "mine");
+    fs::create_symlink(data.path() / "keep.iso", Work() + "boot/link.iso");
+    fs::create_directory_symlink(data.path(), Work() + "data");
+    Pack();
+    host.answerYes = false;
+    MakeBootDisk(host, environment);
+
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(Work()))
+        left.push_back(fs::relative(entry.path(), Work()).string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"boot", "boot/a.bin", "defMenu.txt", "fbinst.exe", "filelist",
+                                              "menu.lst"}));
+    EXPECT_EQ(fs::file_size(Work() + "fbinst.exe"), fs::file_size(FAKE_FBINST_PATH));
+    EXPECT_EQ(ReadBytes(data.path() / "keep.iso"), "mine");
+    EXPECT_TRUE(fs::exists(data.path() / "Data.Vn"));
 }

@@ -20,28 +20,34 @@ void ProcessEvents() {
 } // namespace
 
 TEST(RunAndWait, KeepsEventsFlowingAndReturnsSoonAfterTheEnd) {
+    // Only behaviour is asserted: a busy machine stretches every slice, so the bounds are wide.
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
     timer.start(50);
     int pumps = 0;
+    int ticksBeforeTheEnd = -1;
     Clock::time_point lastPump;
     auto start = Clock::now();
     auto outcome = RunAndWait("/bin/sleep 1", [&] {
         ++pumps;
         lastPump = Clock::now();
         ProcessEvents();
+        if (lastPump - start < 900ms)
+            ticksBeforeTheEnd = ticks;
     });
     auto end = Clock::now();
     EXPECT_TRUE(outcome.Succeeded());
     EXPECT_GE(end - start, 1000ms);
-    EXPECT_LT(end - start, 1250ms); // a slice past the end, and room for a loaded machine
-    // Ten slices of 100 ms, each followed by the events, and the last after the end.
-    EXPECT_GE(pumps, 9);
-    EXPECT_LE(pumps, 12);
+    EXPECT_LT(end - start, 6000ms); // not a wait for some far longer time-out
+    // Events are processed while the program runs, slice by slice, not only at its end: at least
+    // a few pumps and timer ticks fall inside the second it sleeps.
+    EXPECT_GE(pumps, 3);
+    EXPECT_GE(ticksBeforeTheEnd, 2);
+    // Slices of 100 ms: never many more pumps than slices.
+    EXPECT_LE(pumps, std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count() / 100 + 2);
+    // The last pump follows the end of the program.
     EXPECT_GE(lastPump - start, 1000ms);
-    // The timer kept firing during the wait, at every slice, not only afterwards.
-    EXPECT_GE(ticks, 8);
 }
 
 TEST(RunAndWait, AMissingProgramReturnsAtOnceWithoutPumping) {

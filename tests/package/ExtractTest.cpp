@@ -121,6 +121,12 @@ TEST_F(ExtractTest, FreeSpaceEqualToTheTotalIsEnoughAndOneByteLessIsNot) {
     EXPECT_FALSE(fs::exists(dest));
     EXPECT_EQ(askedFor, dest.string());
 
+    // A header that understates the total does not let the entries through.
+    std::string understated = ReadAll(file);
+    PutInt64(understated, kTotalSizeAt, 0);
+    WriteAll(file, understated);
+    EXPECT_EQ(ExtractAll(), kNoSpace);
+
     package.FreeSpace = [](const std::string&) { return std::int64_t{9}; };
     EXPECT_EQ(ExtractAll(), 2);
 }
@@ -145,14 +151,26 @@ TEST_F(ExtractTest, ALaterEntryOfTheSameNameReplacesTheEarlier) {
     EXPECT_EQ(ReadAll(dest / "menu.lst"), "new");
 }
 
-TEST_F(ExtractTest, SurplusDataIsNeverLookedAt) {
-    // Four more bytes than FileSize, then a wrong Adler-32 value.
-    std::string packed = Deflate("abcdefgh");
+TEST_F(ExtractTest, AStreamThatGoesOnOrLacksItsEndIsRefused) {
+    // Four more bytes than FileSize: never cut silently.
+    WriteAll(file, BuildPackage({{"a", "abcd", 0x20, Deflate("abcdefgh")}}));
+    EXPECT_EQ(ExtractAll(), kSizeMismatch);
+    TPackedFileInfoArr entries;
+    TPackageHeader header;
+    ASSERT_EQ(TFDPackage::ReadFileList(file, entries, header), 1);
+    EXPECT_EQ(package.ExtractFile(file, dest.string(), entries[0]), kSizeMismatch);
+
+    // Every byte is there, but the package ends before the stream's check value.
+    std::string packed = Deflate("abcd");
+    packed.resize(packed.size() - 4);
+    WriteAll(file, BuildPackage({{"a", "abcd", 0x20, packed}}));
+    EXPECT_EQ(ExtractAll(), kSizeMismatch);
+
+    // A wrong check value after exactly FileSize bytes is damaged data.
+    packed = Deflate("abcd");
     packed.back() ^= 0x55;
-    std::string bytes = BuildPackage({{"a", "abcd", 0x20, packed}});
-    WriteAll(file, bytes);
-    EXPECT_EQ(ExtractAll(), 1);
-    EXPECT_EQ(ReadAll(dest / "a"), "abcd");
+    WriteAll(file, BuildPackage({{"a", "abcd", 0x20, packed}}));
+    EXPECT_THROW(ExtractAll(), ECompressionError);
 }
 
 TEST_F(ExtractTest, DataThatEndsEarlyGivesTheLengthError) {

@@ -175,6 +175,17 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
     ExpectGrubParses(config);
 }
 
+TEST(TranslateMenusTest, TitlesThatLookLikeOptionsStayTitles) {
+    // GRUB's menuentry takes a quoted "--help" or "--class=x" as its option (and the entry
+    // vanishes); "--" ends the options.
+    const std::string config = TranslateMenus(kMakeFbCfg, {"title --help", "halt", "title --class=x", "halt",
+                                                           "title -x", "halt", "title a-b", "halt"});
+    for (const char* title : {"--help", "--class=x", "-x"})
+        EXPECT_THAT(config, HasSubstr(std::string("menuentry -- '") + title + "' {"));
+    EXPECT_THAT(config, HasSubstr("menuentry 'a-b' {"));
+    ExpectGrubParses(config);
+}
+
 TEST(GrubTextTest, QuotedWordsReadBackExactly) {
     // GRUB's single quotes follow the POSIX shell's rules, so the shell reads them back.
     for (const std::string& text : {std::string("plain"), std::string(""), std::string("it's"),

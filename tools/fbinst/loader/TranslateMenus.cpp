@@ -109,6 +109,12 @@ void WriteTimeoutAndDefault(ConfigWriter& out, std::optional<int> timeout, std::
     }
 }
 
+// GRUB's menuentry reads options even from quoted words: a title that begins with "-" follows
+// "--", which ends the options, so it stays a title whatever it holds.
+std::string EntryTitle(const std::string& title) {
+    return (title.starts_with('-') ? "-- " : "") + GrubQuote(title);
+}
+
 void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
     WriteTimeoutAndDefault(out, menu.timeoutSeconds, menu.defaultEntry);
     if (menu.entries.empty()) {
@@ -119,7 +125,7 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
         return;
     }
     for (const MenuLstEntry& entry : menu.entries) {
-        out.Open("menuentry " + GrubQuote(MenuText(entry.title)) + " {");
+        out.Open("menuentry " + EntryTitle(MenuText(entry.title)) + " {");
         WriteAction(out, entry.action);
         out.Close();
     }
