@@ -8,10 +8,12 @@
 #include "Failure.h"
 #include "FatVolume.h"
 #include "Mounts.h"
+#include "Progress.h"
 #include "platform/Files.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -95,10 +97,15 @@ void FormatBoot(const DriveRef& drive, const BootRequest& request, std::ostream&
     const std::span<const std::uint8_t> core = BootLoaderCore();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
+    constexpr std::uint64_t kSteps = 5;
+    ReportProgress(progress::Phase::Step, 0, kSteps);
 
     WritePartitionTable(drive, bytes, {layout.bootArea, layout.data});
+    ReportProgress(progress::Phase::Step, 1, kSteps);
     MakeFat(drive.path, layout.bootArea, layout.bootAreaFat, geometry, kBootAreaLabel);
+    ReportProgress(progress::Phase::Step, 2, kSteps);
     MakeFat(drive.path, layout.data, FatKind::Fat32, geometry, "");
+    ReportProgress(progress::Phase::Step, 3, kSteps);
     {
         Disk disk(drive.path, drive.isImageFile);
         if (disk.Bytes() != bytes)
@@ -115,8 +122,10 @@ void FormatBoot(const DriveRef& drive, const BootRequest& request, std::ostream&
         disk.WriteAt(kSectorBytes, core);
         disk.Sync();
     }
+    ReportProgress(progress::Phase::Step, 4, kSteps);
     RefreshLoaderConfig(FatVolume(drive.path, layout.bootArea.start * kSectorBytes));
     SyncDrive(drive.path, drive.isImageFile, bytes);
+    ReportProgress(progress::Phase::Step, kSteps, kSteps);
     out << "formatted " << drive.path << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
         << "boot area: " << Describe(layout.bootArea) << "\n"
         << "data:      " << Describe(layout.data) << "\n";
@@ -128,8 +137,12 @@ void FormatRestore(const DriveRef& drive, std::ostream& out) {
     EnsureNothingMounted(drive.path, drive.isImageFile, drive.sysfsRoot);
     const std::uint64_t bytes = DriveBytes(drive);
     const Partition data = PlanRestoreLayout(bytes / kSectorBytes);
+    constexpr std::uint64_t kSteps = 3;
+    ReportProgress(progress::Phase::Step, 0, kSteps);
     WritePartitionTable(drive, bytes, {data});
+    ReportProgress(progress::Phase::Step, 1, kSteps);
     MakeFat(drive.path, data, FatKind::Fat32, kHddGeometry, "");
+    ReportProgress(progress::Phase::Step, 2, kSteps);
     {
         Disk disk(drive.path, drive.isImageFile);
         std::array<std::uint8_t, kSectorBytes> mbr{};
@@ -141,6 +154,7 @@ void FormatRestore(const DriveRef& drive, std::ostream& out) {
         disk.Sync();
     }
     SyncDrive(drive.path, drive.isImageFile, bytes);
+    ReportProgress(progress::Phase::Step, kSteps, kSteps);
     out << "restored " << drive.path << ": one FAT32 partition, " << Describe(data) << "\n";
 }
 
@@ -185,13 +199,18 @@ void AddFile(const DriveRef& drive, const std::string& name, const std::string& 
     Disk disk(drive.path, drive.isImageFile);
     {
         const EarlyWriteback writeback(drive.path);
+        ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
         volume.CopyIn(sourcePath, target);
+        copying.Complete();
         if (IsMenuFile(target))
             RefreshLoaderConfig(volume);
         const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
         if (disk.Bytes() != bytes || disk.CurrentBytes() != bytes)
             throw Failure(drive.path + " changed size while the file was copied");
-        CheckCopy(disk, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath);
+        std::atomic<std::uint64_t> checked{0};
+        ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
+        CheckCopy(disk, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath, &checked);
+        checking.Complete();
     }
     disk.Sync();
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
