@@ -59,6 +59,7 @@ void OperationProgress::Finish() {
     finishedWork_ += 2 * step_.bytes;
     copied_ = checked_ = 0;
     step_.bytes = 0;
+    stepFraction_ = 0;
     ++stepsDone_;
 }
 
