@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <random>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vornel::fbinst::testing {
 namespace {
@@ -89,6 +94,52 @@ TEST(FbinstProgressChannel, FormatStepsAndAnAddRiseToTheirEnd) {
     const ChannelRun unoffered = RunWithChannel({"G:", "add", "boot/small.iso", small}, false);
     EXPECT_TRUE(unoffered.outcome.Succeeded());
     EXPECT_TRUE(unoffered.records.empty());
+}
+
+// A socket connected to a named one (a logger, a bus) is no channel: root's records would reach
+// whoever listens there as root's words.
+TEST(FbinstProgressChannel, ASocketConnectedToANamedOneGetsNothing) {
+    const ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 64 << 20);
+    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
+    ASSERT_TRUE(RunWithChannel({"G:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}).outcome.Succeeded());
+    const std::string source = scratch.Path() + "/a.bin";
+    WriteWholeFile(source, std::string(1 << 20, 'a'));
+
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = scratch.Path() + "/listener";
+    name.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int server = ::accept(listener, nullptr, nullptr);
+
+    setenv(progress::kProgressEnvironment, "1", 1);
+    const std::string tool = std::string(std::getenv("VORNEL_BUILD_DIR")) + "/fbinst.exe";
+    std::vector<std::string> args{tool, "G:", "add", "a.bin", source};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, client, STDIN_FILENO);
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    unsetenv(progress::kProgressEnvironment);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_EQ(status, 0);
+    ::close(client);
+    char buffer[64];
+    EXPECT_EQ(::read(server, buffer, sizeof buffer), 0);
+    for (int fd : {server, listener})
+        ::close(fd);
 }
 
 TEST(FbinstProgressChannel, AFailedAddStopsWithTheReasonAsItsLastLine) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
 
@@ -24,9 +25,22 @@ constexpr auto kSampleEvery = std::chrono::milliseconds(100);
 std::atomic<int> channel{-1};
 std::mutex sending;
 
-bool StdinIsSocket() {
+// Only one end of a socket pair: a socket connected to a named one (a system logger, a bus)
+// would take root's records as root's words.
+bool StdinIsSocketPair() {
     struct stat st {};
-    return ::fstat(STDIN_FILENO, &st) == 0 && S_ISSOCK(st.st_mode);
+    int type = 0, domain = 0;
+    socklen_t length = sizeof type;
+    if (::fstat(STDIN_FILENO, &st) != 0 || !S_ISSOCK(st.st_mode) ||
+        ::getsockopt(STDIN_FILENO, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM)
+        return false;
+    length = sizeof domain;
+    if (::getsockopt(STDIN_FILENO, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0 || domain != AF_UNIX)
+        return false;
+    sockaddr_un peer{};
+    length = sizeof peer;
+    return ::getpeername(STDIN_FILENO, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+           length == sizeof(sa_family_t);
 }
 
 // The number after `key` in a /proc text, or nullopt.
@@ -74,11 +88,11 @@ std::vector<pid_t> ChildProcesses() {
 
 bool ProgressOffered() {
     const char* offered = std::getenv(progress::kProgressEnvironment);
-    return offered && std::string_view(offered) == "1" && StdinIsSocket();
+    return offered && std::string_view(offered) == "1" && StdinIsSocketPair();
 }
 
 void OpenProgressChannel() {
-    if (StdinIsSocket())
+    if (StdinIsSocketPair())
         channel.store(STDIN_FILENO);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The tool's side of the progress channel (progress/ProgressRecord.h). The channel is the tool's
 // standard input, and only when the window offered it: the environment says so (or, through
-// pkexec, which clears the environment, an internal argument) and standard input is a socket.
+// pkexec, which clears the environment, an internal argument) and standard input is one end of a
+// socket pair.
 // Writing to a descriptor the caller gave us never lets a user make root write anywhere the user
 // could not: root opens nothing for the channel.
 
@@ -21,7 +22,7 @@ extern const char* const kProgressMarker;
 
 // True when the window offered the channel to this process.
 bool ProgressOffered();
-// Reports from now on, when standard input is a socket.
+// Reports from now on, when standard input is one end of a socket pair.
 void OpenProgressChannel();
 
 // Sends one record; does nothing without a channel, and never waits for a reader.
