@@ -39,6 +39,8 @@ class WindowHost final : public builder::OperationHost {
         return ui::Messages().ConfirmWarning(&window_, QString::fromStdString(text));
     }
     void ProcessEvents() override { window_.PackageProgress(); }
+    void ShowProgress(const progress::ProgressView& view) override { window_.pnl_progress->Show(view); }
+    void HideProgress() override { window_.pnl_progress->hide(); }
     // The event loop ends once the running handler has returned.
     void Terminate() override { QCoreApplication::exit(0); }
 

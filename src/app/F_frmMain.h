@@ -3,6 +3,7 @@
 // the five bitmap buttons, the wait picture and text, and the busy state that the make and
 // restore operations enter and leave.
 
+#include "app/ProgressPanel.h"
 #include "app/waitpicture/WaitPicture.h"
 #include "app/webpanel/WebPanel.h"
 #include "builder/Operations.h"
@@ -53,6 +54,7 @@ class TfrmMain : public QWidget {
     QRadioButton* rb_zip = nullptr;
     WaitPicture* img_wait = nullptr;
     QLabel* lbl_wait = nullptr;
+    ProgressPanel* pnl_progress = nullptr; // the disk tool's progress, under the wait picture
 
     bool Busy() const { return FBusy; }
     const QString& StartPage() const { return FStartPage; }

@@ -80,6 +80,7 @@ void TfrmMain::BuildLayout() {
     white.setColor(QPalette::WindowText, Qt::white);
     lbl_wait->setPalette(white);
     lbl_wait->setAutoFillBackground(false);
+    pnl_progress = new ProgressPanel(this);
 
     wbMain = new WebPanel(this);
     wbMain->setGeometry(38, 112, 723, 338);

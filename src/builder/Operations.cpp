@@ -123,21 +123,45 @@ std::string OutcomeText(const platform::ProcessOutcome& outcome) {
     return "磁盘工具 fbinst.exe 返回错误码 " + std::to_string(outcome.exitCode);
 }
 
+// What went wrong and why, as the tool said it in its last line.
+std::string FailureText(const platform::ProcessOutcome& outcome) {
+    const std::string text = OutcomeText(outcome);
+    return outcome.lastErrorLine.empty() ? text : text + "：" + outcome.lastErrorLine;
+}
+
 struct ToolCommand {
     std::string line;
     std::string step; // what the user is told failed
+    progress::StepInfo progress;
 };
 
-// Runs the commands in order, each to its end; stops at the first that fails and returns it.
+// Runs the commands in order, each to its end, showing their progress; stops at the first that
+// fails and returns it, with its progress left where it stopped.
 const ToolCommand* RunCommands(OperationHost& host, const OperationEnvironment& environment,
                                const std::vector<ToolCommand>& commands, platform::ProcessOutcome& failure) {
+    std::uint64_t totalBytes = 0;
+    for (const auto& command : commands)
+        totalBytes += command.progress.bytes;
+    progress::OperationProgress tracker(totalBytes, commands.size());
+    const auto show = [&] { host.ShowProgress(tracker.View(progress::Clock::now())); };
+    const auto apply = [&](const progress::Record& record) {
+        tracker.Apply(record, progress::Clock::now());
+        show();
+    };
     for (const auto& command : commands) {
-        platform::ProcessOutcome outcome = environment.run(command.line, [&host] { host.ProcessEvents(); });
+        tracker.Begin(command.progress);
+        show();
+        platform::ProcessOutcome outcome = environment.run(
+            command.line, [&host] { host.ProcessEvents(); }, apply);
         if (!outcome.Succeeded()) {
+            tracker.Fail();
+            show();
             failure = outcome;
             return &command;
         }
+        tracker.Finish();
     }
+    show();
     return nullptr;
 }
 
@@ -162,6 +186,10 @@ std::string WithTarget(const std::string& warning, const Target& target) {
     return warning + "\r" + target.line;
 }
 
+std::uint64_t SizeOf(const std::string& path) {
+    return static_cast<std::uint64_t>(platform::FileLength(path).value_or(0));
+}
+
 std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char letter, bool zipMode,
                                        std::int64_t contentSize, const std::vector<std::string>& fileList,
                                        const std::vector<bootitems::TISOFileInfo>& items) {
@@ -171,19 +199,25 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
     std::vector<ToolCommand> commands;
     commands.push_back({prefix + " format -f -a " + (zipMode ? " -z" : "") + " -p 8m -e " +
                             std::to_string(extendedMiB) + "m",
-                        "格式化U盘"});
-    commands.push_back({prefix + "add-menu -s \"fb.cfg\" \"default 0\"", "写入启动菜单"});
-    commands.push_back({prefix + "add-menu -s \"fb.cfg\" \"timeout 0\"", "写入启动菜单"});
-    commands.push_back({prefix + "add-menu -s \"fb.cfg\" \"menu F1 grldr \"grldr\"", "写入启动菜单"});
+                        "格式化U盘",
+                        {"正在格式化U盘", "", 0}});
+    const progress::StepInfo menu{"正在写入启动菜单", "", 0};
+    commands.push_back({prefix + "add-menu -s \"fb.cfg\" \"default 0\"", "写入启动菜单", menu});
+    commands.push_back({prefix + "add-menu -s \"fb.cfg\" \"timeout 0\"", "写入启动菜单", menu});
+    commands.push_back({prefix + "add-menu -s \"fb.cfg\" \"menu F1 grldr \"grldr\"", "写入启动菜单", menu});
     for (const auto& entry : fileList) {
         std::string onStick = OnDisk(entry);
-        commands.push_back({prefix + "add " + q + onStick + q + " " + q + workFolder + entry + q,
-                            "复制文件 " + onStick + " "});
+        commands.push_back(
+            {prefix + "add " + q + onStick + q + " " + q + workFolder + entry + q,
+             "复制文件 " + onStick + " ",
+             {"正在复制文件 " + onStick, "正在校验 " + onStick, SizeOf(workFolder + onStick)}});
     }
     for (size_t n = 0; n < items.size(); ++n) {
         std::string onStick = "boot/customISO_" + std::to_string(n) + ImageExtension(items[n].ImagePath);
         commands.push_back({prefix + "add " + q + onStick + q + " " + q + items[n].ImagePath + q,
-                            "复制自定义镜像 " + items[n].ImagePath + " "});
+                            "复制自定义镜像 " + items[n].ImagePath + " ",
+                            {"正在复制自定义镜像 " + items[n].ImagePath, "正在校验 " + items[n].ImagePath,
+                             SizeOf(items[n].ImagePath)}});
     }
     return commands;
 }
@@ -278,12 +312,14 @@ void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment) 
     platform::ProcessOutcome outcome;
     if (const ToolCommand* failed = RunCommands(host, environment, commands, outcome)) {
         busy.Leave();
-        host.ShowMessage("制作失败：" + failed->step + "时出错（" + OutcomeText(outcome) +
+        host.ShowMessage("制作失败：" + failed->step + "时出错（" + FailureText(outcome) +
                          "）。U盘上的启动系统不完整，请检查U盘后重新制作。临时文件保留在 " + workFolder);
+        host.HideProgress();
         return;
     }
     DeleteFolderTree(workFolder);
     busy.Leave();
+    host.HideProgress();
     host.ShowMessage("恭喜你，制作完成！");
 }
 
@@ -336,14 +372,16 @@ void RestoreSpace(OperationHost& host, const OperationEnvironment& environment) 
 
     const std::string line = workFolder + kToolName + " " + std::string(1, letter) + ": format -f -r";
     platform::ProcessOutcome outcome;
-    if (RunCommands(host, environment, {{line, "还原U盘空间"}}, outcome)) {
+    if (RunCommands(host, environment, {{line, "还原U盘空间", {"正在还原U盘空间", "", 0}}}, outcome)) {
         busy.Leave();
-        host.ShowMessage("还原失败：还原U盘空间时出错（" + OutcomeText(outcome) +
+        host.ShowMessage("还原失败：还原U盘空间时出错（" + FailureText(outcome) +
                          "）。U盘可能无法使用，请检查U盘后重试。临时文件保留在 " + workFolder);
+        host.HideProgress();
         return;
     }
     DeleteFolderTree(workFolder);
     busy.Leave();
+    host.HideProgress();
     host.ShowMessage(" U盘空间已还原！");
 }
 

@@ -3,8 +3,10 @@
 // drive, and give a drive's space back. They reach the window only through OperationHost, so
 // tests drive them with a fake window and a recording stand-in for the disk tool.
 
+#include "builder/RunAndWait.h"
 #include "platform/Drives.h"
 #include "platform/Process.h"
+#include "progress/OperationProgress.h"
 
 #include <functional>
 #include <string>
@@ -22,10 +24,14 @@ class OperationHost {
     virtual bool ConfirmWarning(const std::string& text) = 0; // true for Yes
     virtual void ProcessEvents() = 0;
     virtual void Terminate() = 0; // the program ends once the handler has returned
+    // How far the disk tool's commands are; shown until HideProgress.
+    virtual void ShowProgress(const progress::ProgressView&) {}
+    virtual void HideProgress() {}
 };
 
 using CommandRunner = std::function<platform::ProcessOutcome(const std::string& commandLine,
-                                                             const std::function<void()>& processEvents)>;
+                                                             const std::function<void()>& processEvents,
+                                                             const ProgressListener& onProgress)>;
 
 // What the operations take from the system.
 struct OperationEnvironment {
@@ -40,11 +46,11 @@ extern const char* const kNoDriveLine;
 
 // The make button: checks the drive, unpacks the package into an emptied work folder, checks the
 // payload, the custom images and the drive's size, writes the boot menu, asks (naming the drive),
-// and has the disk tool format the drive and copy every file. A failed extraction, a file of
-// 4 GiB or more (the boot area is FAT), an image path the command line cannot carry, or a drive
-// smaller than the boot layout stops it with a message before the warning. When a tool command
-// fails, no further command runs, the work folder stays for inspection and the user is told which
-// step failed.
+// and has the disk tool format the drive and copy every file, showing how far it is. A failed
+// extraction, a file of 4 GiB or more (the boot area is FAT), an image path the command line
+// cannot carry, or a drive smaller than the boot layout stops it with a message before the
+// warning. When a tool command fails, no further command runs, the progress stays where it
+// stopped, the work folder stays for inspection and the user is told which step failed, and why.
 void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment);
 
 // The restore button: checks the drive, asks (naming the drive), unpacks only the disk tool into

@@ -3,7 +3,9 @@
 // so the caller can keep its window serviced between them.
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -16,8 +18,20 @@ struct ProcessOutcome {
     bool exited = false; // ended by exit(); false when a signal ended it
     int exitCode = 0;
     int signal = 0;
+    std::string lastErrorLine; // the last line the program wrote to stderr, when it was captured
 
     bool Succeeded() const { return started && exited && exitCode == 0; }
+};
+
+// What the caller wants of a program besides its end.
+struct ChildOptions {
+    // Its stderr still reaches ours, line by line as it comes, and its last line is kept.
+    bool captureErrors = false;
+    // Standard input becomes one end of a socket pair that reads as empty: the program may write
+    // to it, and each piece it writes is handed to `onSideChannel`. `sideChannelEnvironment`
+    // ("NAME=value") tells the program so.
+    std::function<void(std::string_view)> onSideChannel;
+    std::string sideChannelEnvironment;
 };
 
 // One started program. argv[0] is the program: a path, or a bare name looked up in PATH.
@@ -25,7 +39,7 @@ struct ProcessOutcome {
 // its own, so it has no terminal. Descriptors other than 0, 1 and 2 are not passed on.
 class ChildProcess {
   public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    explicit ChildProcess(const std::vector<std::string>& argv, ChildOptions options = {});
     // A program still running when its object goes is waited for, so it is never left a zombie
     // and never cut off in the middle of its work.
     ~ChildProcess();
@@ -34,7 +48,8 @@ class ChildProcess {
 
     bool Started() const { return outcome_.started; }
 
-    // Waits at most `slice` for the end. True once the program has ended (or never started).
+    // Waits at most `slice` for the end, reading what the program writes meanwhile. True once
+    // the program has ended (or never started).
     bool WaitSlice(std::chrono::milliseconds slice);
 
     // Meaningful once WaitSlice has returned true.
@@ -42,9 +57,15 @@ class ChildProcess {
 
   private:
     void Reap(int status);
+    // Reads what is waiting on the capture descriptors, without blocking.
+    void Drain();
 
+    ChildOptions options_;
     pid_t pid_ = -1;
     int pidFd_ = -1;
+    int errorsFd_ = -1;
+    int sideChannelFd_ = -1;
+    std::string errorLine_; // the line being received
     bool ended_ = false;
     ProcessOutcome outcome_;
 };

@@ -42,6 +42,11 @@ class FakeHost final : public OperationHost {
             onEvents();
     }
     void Terminate() override { terminated = true; }
+    void ShowProgress(const vornel::progress::ProgressView& view) override { views.push_back(view); }
+    void HideProgress() override {
+        views.emplace_back();
+        views.back().step = "hidden";
+    }
 
     bool Busy() const { return !busyChanges.empty() && busyChanges.back(); }
 
@@ -53,6 +58,7 @@ class FakeHost final : public OperationHost {
     std::vector<bool> busyChanges;
     std::vector<std::string> messages;
     std::vector<std::string> confirmations;
+    std::vector<vornel::progress::ProgressView> views;
 };
 
 class FakeDrives final : public platform::DriveQueries {
@@ -75,12 +81,15 @@ class OperationsTest : public ::testing::Test {
         ::setenv("FAKE_FBINST_LOG", (temp.path() / "tool.log").c_str(), 1);
         ::unsetenv("FAKE_FBINST_FAIL_AT");
         ::unsetenv("FAKE_FBINST_SLEEP_MS");
+        ::unsetenv("FAKE_FBINST_ERROR");
+        ::unsetenv("FAKE_FBINST_RECORDS");
         environment.dataFolder = data.slashed();
         environment.tempFolder = [this] { return temp.slashed(); };
         environment.drives = &drives;
-        environment.run = [this](const std::string& line, const std::function<void()>& pump) {
+        environment.run = [this](const std::string& line, const std::function<void()>& pump,
+                                 const vornel::builder::ProgressListener& onProgress) {
             lines.push_back(line);
-            return RunAndWait(line, pump);
+            return RunAndWait(line, pump, onProgress);
         };
         files = {{"filelist", "menu.lst\r\nboot\\a.bin\r\n"},
                  {"defMenu.txt", "timeout 5\r\ndefault 0\r\n"},
@@ -317,12 +326,23 @@ TEST_F(OperationsTest, AFailingToolStopsTheCommandsAndIsNeverReportedAsSuccess) 
     Pack();
     ::setenv("FAKE_FBINST_FAIL_AT", "3", 1);
     ::setenv("FAKE_FBINST_EXIT", "7", 1);
+    ::setenv("FAKE_FBINST_ERROR", "fbinst: the boot area is damaged", 1);
+    ::setenv("FAKE_FBINST_RECORDS", "step 1 2", 1);
     MakeBootDisk(host, environment);
     EXPECT_EQ(lines.size(), 3u);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], "制作失败：写入启动菜单时出错（磁盘工具 fbinst.exe 返回错误码 7）。"
+    // The tool's last line is its reason.
+    EXPECT_EQ(host.messages[0], "制作失败：写入启动菜单时出错（磁盘工具 fbinst.exe 返回错误码 7："
+                                "fbinst: the boot area is damaged）。"
                                 "U盘上的启动系统不完整，请检查U盘后重新制作。临时文件保留在 " +
                                     Work());
+    // The progress stopped where it failed, and went only when the message had been read.
+    ASSERT_GE(host.views.size(), 2u);
+    EXPECT_EQ(host.views.back().step, "hidden");
+    const auto& stopped = host.views[host.views.size() - 2];
+    EXPECT_EQ(stopped.step, "出错停止：正在写入启动菜单");
+    EXPECT_EQ(stopped.stepPercent, 50);
+    EXPECT_TRUE(stopped.timeLeft.empty());
     EXPECT_FALSE(host.Busy());
     EXPECT_TRUE(fs::exists(Work() + "menu.lst"));
 
@@ -336,6 +356,26 @@ TEST_F(OperationsTest, AFailingToolStopsTheCommandsAndIsNeverReportedAsSuccess) 
     EXPECT_EQ(lines.size(), 1u);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find("格式化U盘时出错（无法启动磁盘工具 fbinst.exe）"), std::string::npos);
+}
+
+TEST_F(OperationsTest, ProgressFollowsTheStepsAndTheToolsRecordsToTheEnd) {
+    Pack();
+    ::setenv("FAKE_FBINST_RECORDS", "copy 400 1000;check 1000 1000", 1);
+    MakeBootDisk(host, environment);
+    ASSERT_EQ(host.messages, std::vector<std::string>{"恭喜你，制作完成！"});
+    ASSERT_GE(host.views.size(), 3u);
+    EXPECT_EQ(host.views.front().step, "正在格式化U盘");
+    EXPECT_EQ(host.views.back().step, "hidden");
+    host.views.pop_back();
+    const auto seen = [&](const std::string& step, int percent) {
+        return std::any_of(host.views.begin(), host.views.end(),
+                           [&](const auto& v) { return v.step == step && v.stepPercent == percent; });
+    };
+    EXPECT_TRUE(seen("正在复制文件 boot/a.bin", 40));
+    EXPECT_TRUE(seen("正在校验 boot/a.bin", 100));
+    for (size_t i = 1; i < host.views.size(); ++i)
+        EXPECT_LE(host.views[i - 1].overallPercent, host.views[i].overallPercent) << i;
+    EXPECT_EQ(host.views.back().overallPercent, 100);
 }
 
 TEST_F(OperationsTest, RestoreExtractsOnlyTheToolRunsOneLineAndCleansUp) {

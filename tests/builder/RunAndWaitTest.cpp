@@ -4,8 +4,11 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using vornel::builder::RunAndWait;
 using vornel::test::ReadBytes;
@@ -73,4 +76,31 @@ TEST(RunAndWait, ArgumentsReachTheProgramAsSplitWithNoShell) {
     auto outcome = RunAndWait(line, ProcessEvents);
     ASSERT_TRUE(outcome.Succeeded());
     EXPECT_EQ(ReadBytes(out), "a b\nc\"d\n$HOME;x\nC:\\dir\\\n\n");
+}
+
+TEST(RunAndWait, TheProgramsStderrStillReachesOursAndItsLastLineIsKept) {
+    TempFolder folder;
+    const auto passedOn = folder.path() / "stderr";
+    // Our stderr goes to a file for the call, to see what was passed on.
+    const int saved = ::dup(STDERR_FILENO);
+    const int file = ::open(passedOn.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    ::dup2(file, STDERR_FILENO);
+    // 200 KB before the reason: more than a pipe holds, so it must be read while the program runs.
+    const auto script = folder.path() / "say.sh";
+    vornel::test::WriteBytes(script, "head -c 200000 /dev/zero | tr '\\0' x >&2\n"
+                                     "printf '\\nfirst\\r\\nthe reason\\n\\n' >&2\nexit 3\n");
+    auto outcome = RunAndWait("/bin/sh " + script.string(), ProcessEvents);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    ::close(file);
+    EXPECT_EQ(outcome.exitCode, 3);
+    EXPECT_EQ(outcome.lastErrorLine, "the reason");
+    const std::string passed = ReadBytes(passedOn);
+    EXPECT_EQ(std::count(passed.begin(), passed.end(), 'x'), 200000);
+    EXPECT_EQ(passed.substr(std::min<size_t>(passed.size(), 200000)), "\nfirst\r\nthe reason\n\n");
+
+    // A last line without its line end counts too; a program that says nothing leaves it empty.
+    EXPECT_EQ(RunAndWait("/bin/sh -c \"printf 'cut off' >&2\"", ProcessEvents).lastErrorLine, "cut off");
+    EXPECT_EQ(RunAndWait("/bin/true", ProcessEvents).lastErrorLine, "");
 }

@@ -3,6 +3,7 @@
 // image drive needs no rights at all.
 
 #include "Rights.h"
+#include "Progress.h"
 #include "Tool.h"
 #include "fbinst/ImageChecks.h"
 
@@ -12,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -139,6 +141,35 @@ TEST_F(RightsAsUser, ARefusalEndsTheToolWithAClearMessageAndTheUsersArgumentsWen
     EXPECT_EQ(ReadWholeFile(scratch_.Path() + "/parent"), std::to_string(::getpid()) + "\n");
 }
 
+// pkexec clears the environment and keeps descriptors 0 to 2 only: the window's offer of the
+// progress channel (a socket as standard input) travels as the internal argument.
+TEST_F(RightsAsUser, TheOfferOfProgressTravelsThroughTheLauncherAsAnArgument) {
+    FakeStick stick(scratch_.Path(), true);
+    ASSERT_TRUE(stick.made);
+    const Elevation elevation{FakeLauncher(scratch_.Path(), 0), "/installed/fbinst.exe"};
+    const auto launched = [&](bool offered, bool socket) {
+        int pair[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        const int savedStdin = ::dup(STDIN_FILENO);
+        if (socket)
+            ::dup2(pair[1], STDIN_FILENO);
+        if (offered)
+            ::setenv(progress::kProgressEnvironment, "1", 1);
+        RunInChild(true, {"C:", "info"}, stick.sources, elevation, scratch_.Path());
+        ::unsetenv(progress::kProgressEnvironment);
+        ::dup2(savedStdin, STDIN_FILENO);
+        for (int fd : {savedStdin, pair[0], pair[1]})
+            ::close(fd);
+        return ReadWholeFile(scratch_.Path() + "/launched");
+    };
+    const std::string rest = stick.node + "\n\n" + scratch_.Path() + "\nC:\ninfo\n";
+    EXPECT_EQ(launched(true, true),
+              "/installed/fbinst.exe\n--elevated\n" + std::string(kProgressMarker) + "\n" + rest);
+    // Asked for without a socket to write to, or a socket never offered: no channel.
+    EXPECT_EQ(launched(true, false), "/installed/fbinst.exe\n--elevated\n" + rest);
+    EXPECT_EQ(launched(false, true), "/installed/fbinst.exe\n--elevated\n" + rest);
+}
+
 TEST_F(RightsAsUser, TheElevatedToolsOwnFailureCodeIsPassedOn) {
     FakeStick stick(scratch_.Path(), true);
     ASSERT_TRUE(stick.made);
@@ -234,6 +265,16 @@ TEST_F(ElevatedSide, TheSameDeviceGoesOnToTheTool) {
     ASSERT_TRUE(stick.made);
     // Past the check the tool opens the node, which has no device behind it.
     const Outcome run = RunElevatedForm(stick, stick.node, "");
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.err.find("no longer"), std::string::npos) << run.err;
+}
+
+TEST_F(ElevatedSide, TheProgressArgumentIsTakenOffBeforeTheChecks) {
+    FakeStick stick(scratch_.Path(), true);
+    ASSERT_TRUE(stick.made);
+    const Outcome run =
+        RunInChild(false, {"--elevated", kProgressMarker, stick.node, "", scratch_.Path(), "C:", "info"},
+                   stick.sources, Elevation{"/nonexistent", "/nonexistent"}, scratch_.Path());
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_EQ(run.err.find("no longer"), std::string::npos) << run.err;
 }

@@ -100,7 +100,8 @@ struct Piece {
 } // namespace
 
 void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<ClusterRun>& runs,
-               std::uint64_t fileBytes, const std::string& sourcePath) {
+               std::uint64_t fileBytes, const std::string& sourcePath,
+               std::atomic<std::uint64_t>* checkedBytes) {
     std::array<std::uint8_t, 512> bootSector{};
     disk.ReadAt(fatStart, bootSector);
     const FatGeometry fat = ParseFatGeometry(bootSector);
@@ -144,6 +145,8 @@ void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<Clust
             disk.ReadAt(piece.driveOffset, std::span(onDrive.data(), length));
             if (std::memcmp(onDrive.data(), expected.data(), length) != 0)
                 same.store(false);
+            if (checkedBytes)
+                checkedBytes->fetch_add(length, std::memory_order_relaxed);
         }
     };
     const std::size_t half = pieces.size() / 2;

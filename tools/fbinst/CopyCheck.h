@@ -5,6 +5,7 @@
 #include "Disk.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,8 +30,9 @@ FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector);
 std::vector<ClusterRun> ParseClusterRuns(const std::string& mshowfatLine);
 
 // Throws Failure unless the file of `fileBytes` at `runs` in the FAT at byte `fatStart` holds
-// exactly the bytes of `sourcePath`.
+// exactly the bytes of `sourcePath`. Counts the bytes compared so far in `checkedBytes`, if given.
 void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<ClusterRun>& runs,
-               std::uint64_t fileBytes, const std::string& sourcePath);
+               std::uint64_t fileBytes, const std::string& sourcePath,
+               std::atomic<std::uint64_t>* checkedBytes = nullptr);
 
 } // namespace vornel::fbinst

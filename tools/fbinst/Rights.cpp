@@ -1,6 +1,7 @@
 #include "Rights.h"
 
 #include "Arguments.h"
+#include "Progress.h"
 #include "Tool.h"
 
 #include <algorithm>
@@ -86,8 +87,11 @@ int ExecElevated(const BlockTarget& target, const std::vector<std::string>& args
     }
     // pkexec clears the environment and changes the working folder: all the root side needs
     // travels as arguments, and it checks them again itself.
-    std::vector<std::string> command{launcher,      elevation.tool,      kElevatedMarker,
-                                     target.device, sources.imageDrives, workingFolder};
+    std::vector<std::string> command{launcher, elevation.tool, kElevatedMarker};
+    // The window's offer of the progress channel would not survive pkexec's clean environment.
+    if (ProgressOffered())
+        command.push_back(kProgressMarker);
+    command.insert(command.end(), {target.device, sources.imageDrives, workingFolder});
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& piece : command)
@@ -160,13 +164,21 @@ Elevation SystemElevation() {
 
 int RunFbinstWithRights(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
                         const Elevation& elevation, std::ostream& out, std::ostream& err) {
-    if (!args.empty() && args[0] == kElevatedMarker)
-        return RunAsRoot(args, sources, out, err);
+    if (!args.empty() && args[0] == kElevatedMarker) {
+        std::vector<std::string> elevated = args;
+        if (elevated.size() > 1 && elevated[1] == kProgressMarker) {
+            elevated.erase(elevated.begin() + 1);
+            OpenProgressChannel();
+        }
+        return RunAsRoot(elevated, sources, out, err);
+    }
     if (::geteuid() != 0) {
         const BlockTarget target = FindBlockTarget(args, sources);
         if (!target.device.empty())
             return ExecElevated(target, args, sources, elevation, out, err);
     }
+    if (ProgressOffered())
+        OpenProgressChannel();
     return RunFbinst(args, sources, out, err);
 }
 

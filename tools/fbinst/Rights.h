@@ -15,8 +15,9 @@ namespace vornel::fbinst {
 // when the dialog was dismissed, 127 when not authorized or no one could be asked.
 constexpr int kExitNoRights = 3;
 
-// First argument of the command line run as root, followed by the device path the user's side
-// resolved, its VORNEL_DRIVES value, its working folder and then the user's own arguments.
+// First argument of the command line run as root, followed by kProgressMarker when the window
+// offered the progress channel, the device path the user's side resolved, its VORNEL_DRIVES
+// value, its working folder and then the user's own arguments.
 extern const char* const kElevatedMarker;
 
 // How the tool asks for root rights.

@@ -7,10 +7,12 @@
 #include "ExternalTool.h"
 #include "Failure.h"
 #include "FatVolume.h"
+#include "Progress.h"
 #include "platform/Files.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -89,10 +91,15 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     const std::span<const std::uint8_t> core = BootLoaderCore();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
+    constexpr std::uint64_t kSteps = 5;
+    ReportProgress(progress::Phase::Step, 0, kSteps);
 
     WritePartitionTable(drive, {layout.bootArea, layout.data});
+    ReportProgress(progress::Phase::Step, 1, kSteps);
     MakeFat(drive, layout.bootArea, layout.bootAreaFat, geometry, kBootAreaLabel);
+    ReportProgress(progress::Phase::Step, 2, kSteps);
     MakeFat(drive, layout.data, FatKind::Fat32, geometry, "");
+    ReportProgress(progress::Phase::Step, 3, kSteps);
     drive.CheckSize();
     std::array<std::uint8_t, kSectorBytes> mbr{};
     drive.ReadAt(0, mbr);
@@ -105,10 +112,12 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.ZeroRange(kSectorBytes, (layout.bootArea.start - 1) * kSectorBytes);
     drive.WriteAt(kSectorBytes, core);
     drive.Sync();
+    ReportProgress(progress::Phase::Step, 4, kSteps);
     RefreshLoaderConfig(FatVolume(drive, layout.bootArea.start * kSectorBytes));
     drive.CheckSize();
     drive.Sync();
     drive.TellSystemNewTable();
+    ReportProgress(progress::Phase::Step, kSteps, kSteps);
     out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
         << "boot area: " << Describe(layout.bootArea) << "\n"
         << "data:      " << Describe(layout.data) << "\n";
@@ -118,8 +127,12 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
 
 void FormatRestore(Disk& drive, std::ostream& out) {
     const Partition data = PlanRestoreLayout(drive.Bytes() / kSectorBytes);
+    constexpr std::uint64_t kSteps = 3;
+    ReportProgress(progress::Phase::Step, 0, kSteps);
     WritePartitionTable(drive, {data});
+    ReportProgress(progress::Phase::Step, 1, kSteps);
     MakeFat(drive, data, FatKind::Fat32, kHddGeometry, "");
+    ReportProgress(progress::Phase::Step, 2, kSteps);
     drive.CheckSize();
     std::array<std::uint8_t, kSectorBytes> mbr{};
     drive.ReadAt(0, mbr);
@@ -129,6 +142,7 @@ void FormatRestore(Disk& drive, std::ostream& out) {
     drive.ZeroRange(kSectorBytes, (data.start - 1) * kSectorBytes);
     drive.Sync();
     drive.TellSystemNewTable();
+    ReportProgress(progress::Phase::Step, kSteps, kSteps);
     out << "restored " << drive.Path() << ": one FAT32 partition, " << Describe(data) << "\n";
 }
 
@@ -172,12 +186,17 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
                       " are free");
     try {
         const EarlyWriteback writeback(drive);
+        ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
         volume.CopyIn(sourcePath, target);
+        copying.Complete();
         if (IsMenuFile(target))
             RefreshLoaderConfig(volume);
         const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
         drive.CheckSize();
-        CheckCopy(drive, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath);
+        std::atomic<std::uint64_t> checked{0};
+        ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
+        CheckCopy(drive, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath, &checked);
+        checking.Complete();
     } catch (const std::exception&) {
         volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
         throw;
