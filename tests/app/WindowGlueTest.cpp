@@ -52,7 +52,8 @@ class WindowGlueTest : public ::testing::Test {
 
         MainWindowSetup setup{data, QStringLiteral("http://127.0.0.1:9/"), &drives,
                               [this] { return folder.path().toStdString() + "/"; },
-                              [this](const std::string& line, const std::function<void()>& pump) {
+                              [this](const std::string& line, const std::function<void()>& pump,
+                                     const builder::ProgressListener&) {
                                   lines.push_back(line);
                                   bool serviced = false;
                                   QTimer::singleShot(0, [&serviced] { serviced = true; });
