@@ -74,6 +74,23 @@ void WriteAll(int fd, const char* bytes, size_t size) {
     }
 }
 
+// Hands what a non-blocking pipe holds now to `take`; closes it once the writer is gone.
+void ReadWhatIsThere(int& fd, const std::function<void(std::string_view)>& take) {
+    char buffer[4096];
+    while (fd >= 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            break;
+        if (n <= 0) {
+            CloseFd(fd);
+            break;
+        }
+        take(std::string_view(buffer, static_cast<size_t>(n)));
+    }
+}
+
 } // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, ChildOptions options)
@@ -143,39 +160,18 @@ ChildProcess::~ChildProcess() {
 }
 
 void ChildProcess::Drain() {
-    char buffer[4096];
-    while (errorsFd_ >= 0) {
-        const ssize_t n = ::read(errorsFd_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            break;
-        if (n <= 0) {
-            CloseFd(errorsFd_);
-            break;
-        }
-        WriteAll(STDERR_FILENO, buffer, static_cast<size_t>(n));
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] != '\n' && buffer[i] != '\r') {
-                errorLine_ += buffer[i];
+    ReadWhatIsThere(errorsFd_, [this](std::string_view bytes) {
+        WriteAll(STDERR_FILENO, bytes.data(), bytes.size());
+        for (const char c : bytes) {
+            if (c != '\n' && c != '\r') {
+                errorLine_ += c;
             } else if (!errorLine_.empty()) {
                 outcome_.lastErrorLine = std::move(errorLine_);
                 errorLine_.clear();
             }
         }
-    }
-    while (sideChannelFd_ >= 0) {
-        const ssize_t n = ::read(sideChannelFd_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            break;
-        if (n <= 0) {
-            CloseFd(sideChannelFd_);
-            break;
-        }
-        options_.onSideChannel(std::string_view(buffer, static_cast<size_t>(n)));
-    }
+    });
+    ReadWhatIsThere(sideChannelFd_, options_.onSideChannel);
 }
 
 bool ChildProcess::WaitSlice(std::chrono::milliseconds slice) {
