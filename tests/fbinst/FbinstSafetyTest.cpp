@@ -22,6 +22,40 @@ struct FakeDisk : FakeSdcTree {
     }
 };
 
+// A loop device over `image`, offered as the removable disk sdc of a fake sysfs: a real block
+// device for the tool. Skips (empty `loop`) where no loop device can be had.
+struct LoopStick {
+    LoopStick(const std::string& root, const std::string& image,
+              const std::vector<std::string>& losetupOptions)
+        : stick(root, true) {
+        std::vector<std::string> command{"losetup"};
+        command.insert(command.end(), losetupOptions.begin(), losetupOptions.end());
+        command.insert(command.end(), {"--find", "--show", image});
+        const ToolResult attached = RunProgram(command);
+        if (attached.exitCode != 0) {
+            whyNot = attached.err;
+            return;
+        }
+        loop = attached.out.substr(0, attached.out.find('\n'));
+        struct stat loopInfo {};
+        EXPECT_EQ(stat(loop.c_str(), &loopInfo), 0);
+        EXPECT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
+        WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/dev",
+                       std::to_string(major(loopInfo.st_rdev)) + ":" +
+                           std::to_string(minor(loopInfo.st_rdev)) + "\n");
+    }
+    ~LoopStick() {
+        if (!loop.empty())
+            RunProgram({"losetup", "--detach", loop});
+    }
+    LoopStick(const LoopStick&) = delete;
+    LoopStick& operator=(const LoopStick&) = delete;
+
+    FakeSdcTree stick;
+    std::string loop;
+    std::string whyNot;
+};
+
 int RunInProcess(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
                  std::string& err) {
     std::ostringstream out, errors;
@@ -106,23 +140,11 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
     Mount("20m");
     if (!mounted_)
         return;
-    const ToolResult attached = RunProgram({"losetup", "--find", "--show", image_});
-    if (attached.exitCode != 0)
-        GTEST_SKIP() << "no loop device here: " << attached.err;
-    const std::string loop = attached.out.substr(0, attached.out.find('\n'));
-    struct Detach {
-        std::string loop;
-        ~Detach() { RunProgram({"losetup", "--detach", loop}); }
-    } detach{loop};
-
-    FakeSdcTree stick(scratch_.Path(), true);
+    LoopStick loop(scratch_.Path(), image_, {});
+    if (loop.loop.empty())
+        GTEST_SKIP() << "no loop device here: " << loop.whyNot;
+    FakeSdcTree& stick = loop.stick;
     WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/size", std::to_string((128 << 20) / 512) + "\n");
-    struct stat loopInfo {};
-    ASSERT_EQ(stat(loop.c_str(), &loopInfo), 0);
-    ASSERT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
-    WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/dev", std::to_string(major(loopInfo.st_rdev)) + ":" +
-                                                                   std::to_string(minor(loopInfo.st_rdev)) +
-                                                                   "\n");
 
     std::string err;
     ASSERT_EQ(RunInProcess({"C:", "format", "-f", "-a", "-p", "1m", "-e", "40m"}, stick.sources, err), 0)
@@ -142,21 +164,10 @@ TEST(FbinstBlockDevice, AStickIsFormattedTwiceAndWrittenWhileTheToolHoldsIt) {
     ScratchFolder scratch;
     const std::string image = scratch.Path() + "/stick.img";
     MakeSparseImage(image, 128 << 20);
-    const ToolResult attached = RunProgram({"losetup", "--partscan", "--find", "--show", image});
-    if (attached.exitCode != 0)
-        GTEST_SKIP() << "no loop device here: " << attached.err;
-    const std::string loop = attached.out.substr(0, attached.out.find('\n'));
-    struct Detach {
-        std::string loop;
-        ~Detach() { RunProgram({"losetup", "--detach", loop}); }
-    } detach{loop};
-    FakeSdcTree stick(scratch.Path(), true);
-    struct stat loopInfo {};
-    ASSERT_EQ(stat(loop.c_str(), &loopInfo), 0);
-    ASSERT_EQ(mknod(stick.node.c_str(), S_IFBLK | 0600, loopInfo.st_rdev), 0);
-    WriteWholeFile(stick.sources.sysfsRoot + "/block/sdc/dev", std::to_string(major(loopInfo.st_rdev)) + ":" +
-                                                                   std::to_string(minor(loopInfo.st_rdev)) +
-                                                                   "\n");
+    LoopStick loop(scratch.Path(), image, {"--partscan"});
+    if (loop.loop.empty())
+        GTEST_SKIP() << "no loop device here: " << loop.whyNot;
+    FakeSdcTree& stick = loop.stick;
 
     std::string err;
     for (const char* size : {"40m", "20m"})
