@@ -237,6 +237,41 @@ void StickBoot::Keys(const std::vector<std::string>& keys) {
     }
 }
 
+double Screen::ShareOf(unsigned colour) const {
+    std::size_t same = 0;
+    for (std::size_t at = 0; at + 2 < rgb.size(); at += 3) {
+        const unsigned pixel = static_cast<unsigned>(static_cast<std::uint8_t>(rgb[at])) << 16 |
+                               static_cast<unsigned>(static_cast<std::uint8_t>(rgb[at + 1])) << 8 |
+                               static_cast<std::uint8_t>(rgb[at + 2]);
+        same += pixel == colour;
+    }
+    return rgb.empty() ? 0.0 : static_cast<double>(same) / static_cast<double>(rgb.size() / 3);
+}
+
+Screen StickBoot::TakeScreen() {
+    const std::string path = dir_ + "/screen.ppm";
+    fs::remove(path);
+    fputs(("screendump " + path + "\n").c_str(), monitor_);
+    fflush(monitor_);
+    // "P6\nW H\n255\n" then the pixels; QEMU may still be writing them.
+    Screen screen;
+    for (int tick = 0; tick < 50; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::istringstream file(ReadWhole(path));
+        std::string magic;
+        int maximum = 0;
+        file >> magic >> screen.width >> screen.height >> maximum;
+        file.get();
+        const auto bytes =
+            static_cast<std::size_t>(screen.width) * static_cast<std::size_t>(screen.height) * 3;
+        screen.rgb.assign(std::istreambuf_iterator<char>(file), {});
+        if (magic == "P6" && bytes > 0 && screen.rgb.size() == bytes) {
+            return screen;
+        }
+    }
+    return {};
+}
+
 BootRun StickBoot::Finish() {
     const int status = pclose(monitor_);
     monitor_ = nullptr;

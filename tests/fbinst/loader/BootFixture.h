@@ -26,6 +26,15 @@ void Sh(const std::string& command);
 
 enum class Firmware { SeaBios, Ovmf, OvmfSecureBoot }; // Secure Boot with Microsoft's keys
 
+// The screen of a running boot: its size in pixels and its RGB bytes.
+struct Screen {
+    int width = 0;
+    int height = 0;
+    std::string rgb;
+    // The share of pixels that have exactly this colour (0xRRGGBB).
+    double ShareOf(unsigned colour) const;
+};
+
 struct BootRun {
     int exitCode = -1; // 124 when the time-out ended it
     std::string serial;
@@ -62,6 +71,7 @@ class StickBoot : public ::testing::Test {
     int CountOnSerial(const std::string& marker) const;
     std::string SerialSoFar() const;
     void Keys(const std::vector<std::string>& keys);
+    Screen TakeScreen();
     BootRun Finish();
 
     // QEMU booting image_ as a USB stick, its serial line into dir_/serial.log.

@@ -74,14 +74,17 @@ TEST(TranslateMenusTest, TheMakeOperationsMenusBecomeTheMenuOnScreen) {
                 HasSubstr("menuentry 'grldr' --hotkey=f1 {\nset root=\"$vornel_area\"\nntldr '/grldr'\n}"));
     EXPECT_THAT(text, HasSubstr("else\nset timeout=10\nset default=1\nmenuentry '从本机硬盘启动' {\n"));
     EXPECT_THAT(text, HasSubstr("menuentry '从本机硬盘启动' {\nif [ \"$grub_platform\" = pc ]; then\n"
-                                "set root=(hd1)\nif chainloader +1; then\n"));
+                                "set vornel_disk_found=\"\"\nfor vornel_device in (hd1*); do\n"));
     EXPECT_THAT(text, HasSubstr("menuentry '我的 PE' {\nset root=\"$vornel_area\"\n"
                                 "if [ -f '/boot/customISO_0.iso' ]; then\n"
                                 "if [ \"$grub_platform\" = pc ]; then\n"
                                 "linux16 '/vornel/memdisk' iso raw\n"
                                 "initrd16 '/boot/customISO_0.iso'\n"));
     EXPECT_THAT(text, HasSubstr("linux16 '/vornel/memdisk' floppy\ninitrd16 '/boot/customISO_1.img'\n"));
-    EXPECT_THAT(text, HasSubstr("set vornel_font='/vornel/unicode.pf2'\nfi\nif loadfont \"$vornel_font\""));
+    EXPECT_THAT(text, HasSubstr("set vornel_font='/vornel/unicode.pf2'\nfi\n"));
+    EXPECT_THAT(text, HasSubstr("set lang=zh_CN\n"));
+    EXPECT_THAT(text, HasSubstr("if loadfont \"$vornel_font\"; then\nset gfxmode=auto\n"
+                                "if [ -f '/vornel/theme/theme.txt' ]; then\n"));
     EXPECT_THAT(text, HasSubstr("terminal_output gfxterm $vornel_serial"));
     ExpectGrubParses(config);
 }
@@ -163,10 +166,12 @@ TEST(TranslateMenusTest, OnUefiEachEntryTakesTheWayUefiAllows) {
                      "map --mem (ud)/f.img (fd0)", "map --hook", "rootnoverify (fd0)", "chainloader +1",
                      "title i", "map --mem (ud)/i.iso (0xFF)", "map --hook", "chainloader (0xFF)"});
     const std::string text = Unindented(config);
-    EXPECT_THAT(text,
-                HasSubstr("echo '无法从磁盘 (hd1) 启动：没有这个磁盘，或它没有引导代码。'\n"
-                          "echo '按任意键返回菜单。'\nelse\n"
-                          "echo '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\nexit\n"));
+    EXPECT_THAT(
+        text, HasSubstr("echo '无法从磁盘 (hd1) 启动：没有这个磁盘，或它没有引导代码。'\n"
+                        "echo '按任意键返回菜单。'\nelse\necho '这台电脑没有磁盘 (hd1)，无法从它启动。'\n"));
+    EXPECT_THAT(
+        text, HasSubstr("fi\nelse\necho '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\n"
+                        "exit\n"));
     EXPECT_THAT(text, HasSubstr("initrd16 '/f.img'\nelse\necho '此项只能在传统BIOS模式下启动'\n"));
     EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nset vornel_efi_program=\"\"\n"
                                 "if loopback vornel_iso '/i.iso'; then\n"));

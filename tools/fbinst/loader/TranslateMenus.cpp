@@ -139,12 +139,25 @@ void WriteLocalDiskBoot(ConfigWriter& out, int biosDisk) {
     // BIOS disk N is GRUB's (hdN) as well: the stick, booted, is hd0 for both.
     const std::string disk = "(hd" + std::to_string(biosDisk) + ")";
     out.Open(kOnBios);
+    // Looked for among GRUB's devices first (a wildcard, which lists only disks that exist), as
+    // chainloader would print GRUB's raw error for a disk that is not there.
+    out.Line("set vornel_disk_found=\"\"");
+    out.Open("for vornel_device in (hd" + std::to_string(biosDisk) + "*); do");
+    out.Open("if [ \"$vornel_device\" = \"" + disk + "\" ]; then");
+    out.Line("set vornel_disk_found=y");
+    out.Close("fi");
+    out.Close("done");
+    out.Open("if [ -n \"$vornel_disk_found\" ]; then");
     out.Line("set root=" + disk);
     out.Open("if chainloader +1; then");
     out.Line("boot");
     out.Close("fi");
     out.Echo("无法从磁盘 " + disk + " 启动：没有这个磁盘，或它没有引导代码。");
     out.BackAfterGrubError(); // chainloader's error
+    out.Else();
+    out.Echo("这台电脑没有磁盘 " + disk + "，无法从它启动。");
+    out.WaitThenBack();
+    out.Close("fi");
     out.Else();
     out.Echo("正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……");
     out.Line("exit");
@@ -284,8 +297,17 @@ void WritePreamble(ConfigWriter& out) {
     out.Else();
     out.Line("set vornel_font=" + BootAreaFile(kFontPath));
     out.Close("fi");
+    // GRUB's own texts in Chinese; without the translation file they stay English.
+    out.Line("set locale_dir=\"($vornel_area)/" + std::string(kLocaleDir) + "\"");
+    out.Line("set lang=zh_CN");
+    out.Line("export locale_dir lang");
     out.Open("if loadfont \"$vornel_font\"; then");
     out.Line("set gfxmode=auto");
+    // The theme draws the graphical screen; the serial line keeps GRUB's text menu.
+    out.Open("if [ -f " + BootAreaFile(kThemePath) + " ]; then");
+    out.Line("set theme=\"($vornel_area)/" + std::string(kThemePath) + "\"");
+    out.Line("export theme");
+    out.Close("fi");
     out.Line("terminal_output gfxterm $vornel_serial");
     out.Close("fi");
 }
