@@ -59,6 +59,10 @@ void StickBoot::SetUp() {
 }
 
 void StickBoot::TearDown() {
+    if (monitor_ != nullptr) {
+        fputs("quit\n", monitor_);
+        pclose(monitor_);
+    }
     fs::remove_all(dir_);
 }
 
@@ -84,6 +88,18 @@ std::string StickBoot::PowerOffIso() {
     WriteFile("iso/boot.bin", boot);
     const std::string path = dir_ + "/poweroff.iso";
     Sh("xorriso -as mkisofs -quiet -b boot.bin -no-emul-boot -boot-load-size 4 -o " + path + " " + tree);
+    return path;
+}
+
+std::string StickBoot::PowerOffEfiIso() {
+    // GRUB for UEFI as the program, its embedded config writing to QEMU's debug-exit port.
+    const std::string config =
+        WriteFile("poweroff-efi.cfg", "outb 0xf4 " + std::to_string(kEfiExitValue) + "\nhalt\n");
+    Sh("mkdir -p " + dir_ + "/efi-iso/EFI/BOOT");
+    Sh("grub-mkimage -O x86_64-efi -p /none -c " + config + " -o " + dir_ +
+       "/efi-iso/EFI/BOOT/BOOTX64.EFI iorw halt");
+    const std::string path = dir_ + "/poweroff-efi.iso";
+    Sh("xorriso -as mkisofs -quiet -o " + path + " " + dir_ + "/efi-iso");
     return path;
 }
 
@@ -122,10 +138,25 @@ std::string ReadWhole(const std::string& path) {
 
 } // namespace
 
+// OVMF runs on the q35 machine; Secure Boot needs its SMM build, locked flash and the variable
+// store with Microsoft's keys enrolled (a fresh copy, as the firmware writes to it).
+std::string StickBoot::FirmwareArgs() const {
+    if (firmware_ == Firmware::SeaBios) {
+        return "";
+    }
+    const bool secure = firmware_ == Firmware::OvmfSecureBoot;
+    const std::string vars = dir_ + "/ovmf-vars.fd";
+    Sh(std::string("cp /usr/share/OVMF/") + (secure ? "OVMF_VARS_4M.ms.fd " : "OVMF_VARS_4M.fd ") + vars);
+    return std::string(secure ? "-machine q35,smm=on -global driver=cfi.pflash01,property=secure,value=on "
+                              : "-machine q35 ") +
+           "-drive if=pflash,format=raw,unit=0,readonly=on,file=/usr/share/OVMF/" +
+           (secure ? "OVMF_CODE_4M.ms.fd" : "OVMF_CODE_4M.fd") +
+           " -drive if=pflash,format=raw,unit=1,file=" + vars + " ";
+}
+
 std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) const {
-    return "timeout " + std::to_string(seconds) +
-           " qemu-system-x86_64 -m 256 -display none -no-reboot -serial file:" + dir_ +
-           "/serial.log -monitor " + monitor +
+    return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() +
+           "-m 256 -display none -no-reboot -serial file:" + dir_ + "/serial.log -monitor " + monitor +
            " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
            "if=none,id=s,format=raw,file=" +
            image_ + " -device usb-storage,drive=s,bootindex=0 " + extraQemuArgs_ + " >/dev/null 2>&1";
@@ -163,6 +194,91 @@ std::string StickBoot::ScreenSizeOnceShown(const std::string& marker) {
     fputs("quit\n", monitor);
     pclose(monitor);
     return size;
+}
+
+void StickBoot::Start(int seconds) {
+    fs::remove(dir_ + "/serial.log");
+    monitor_ = popen(QemuCommand(seconds, "stdio").c_str(), "w");
+    if (monitor_ == nullptr) {
+        throw std::runtime_error("cannot start qemu");
+    }
+}
+
+std::string StickBoot::SerialSoFar() const {
+    return ReadWhole(dir_ + "/serial.log");
+}
+
+int StickBoot::CountOnSerial(const std::string& marker) const {
+    const std::string serial = SerialSoFar();
+    int count = 0;
+    for (auto at = serial.find(marker); at != std::string::npos;
+         at = serial.find(marker, at + marker.size())) {
+        ++count;
+    }
+    return count;
+}
+
+int StickBoot::WaitForSerial(const std::string& marker, int seenBefore, int seconds) {
+    for (int tick = 0; tick < seconds * 5; ++tick) {
+        if (const int count = CountOnSerial(marker); count > seenBefore) {
+            return count;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return 0;
+}
+
+void StickBoot::Keys(const std::vector<std::string>& keys) {
+    for (const std::string& key : keys) {
+        fputs(("sendkey " + key + "\n").c_str(), monitor_);
+        fflush(monitor_);
+        // A slow machine still sees every key, each one by itself.
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    }
+}
+
+double Screen::ShareOf(unsigned colour) const {
+    std::size_t same = 0;
+    for (std::size_t at = 0; at + 2 < rgb.size(); at += 3) {
+        const unsigned pixel = static_cast<unsigned>(static_cast<std::uint8_t>(rgb[at])) << 16 |
+                               static_cast<unsigned>(static_cast<std::uint8_t>(rgb[at + 1])) << 8 |
+                               static_cast<std::uint8_t>(rgb[at + 2]);
+        same += pixel == colour;
+    }
+    return rgb.empty() ? 0.0 : static_cast<double>(same) / static_cast<double>(rgb.size() / 3);
+}
+
+Screen StickBoot::TakeScreen() {
+    const std::string path = dir_ + "/screen.ppm";
+    fs::remove(path);
+    fputs(("screendump " + path + "\n").c_str(), monitor_);
+    fflush(monitor_);
+    // "P6\nW H\n255\n" then the pixels; QEMU may still be writing them.
+    Screen screen;
+    for (int tick = 0; tick < 50; ++tick) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::istringstream file(ReadWhole(path));
+        std::string magic;
+        int maximum = 0;
+        file >> magic >> screen.width >> screen.height >> maximum;
+        file.get();
+        const auto bytes =
+            static_cast<std::size_t>(screen.width) * static_cast<std::size_t>(screen.height) * 3;
+        screen.rgb.assign(std::istreambuf_iterator<char>(file), {});
+        if (magic == "P6" && bytes > 0 && screen.rgb.size() == bytes) {
+            return screen;
+        }
+    }
+    return {};
+}
+
+BootRun StickBoot::Finish() {
+    const int status = pclose(monitor_);
+    monitor_ = nullptr;
+    BootRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.serial = ReadWhole(dir_ + "/serial.log");
+    return run;
 }
 
 BootRun StickBoot::Boot(int seconds) {

@@ -15,6 +15,7 @@ inline constexpr const char* kMemdisk = "/usr/lib/syslinux/memdisk";
 inline constexpr const char* kFont = "/usr/share/grub/unicode.pf2";
 inline constexpr int kFloppyExitValue = 0x21;
 inline constexpr int kIsoExitValue = 0x31;
+inline constexpr int kEfiExitValue = 0x41;
 // QEMU exits with (value << 1) | 1 for a byte written to the debug-exit port.
 constexpr int QemuExitCode(int value) {
     return (value << 1) | 1;
@@ -22,6 +23,17 @@ constexpr int QemuExitCode(int value) {
 
 // Runs a shell command; throws with its output when it fails, which ends the test.
 void Sh(const std::string& command);
+
+enum class Firmware { SeaBios, Ovmf, OvmfSecureBoot }; // Secure Boot with Microsoft's keys
+
+// The screen of a running boot: its size in pixels and its RGB bytes.
+struct Screen {
+    int width = 0;
+    int height = 0;
+    std::string rgb;
+    // The share of pixels that have exactly this colour (0xRRGGBB).
+    double ShareOf(unsigned colour) const;
+};
 
 struct BootRun {
     int exitCode = -1; // 124 when the time-out ended it
@@ -38,6 +50,8 @@ class StickBoot : public ::testing::Test {
     std::string PowerOffFloppy();
     // An El Torito no-emulation ISO whose boot image powers the machine off.
     std::string PowerOffIso();
+    // An ISO holding a UEFI program (unsigned) at EFI/BOOT/BOOTX64.EFI that powers it off.
+    std::string PowerOffEfiIso();
     // The tool's layout by hand: the loader before 8 MiB, the boot area (FAT) in `bootSlot` from
     // 8 MiB, the FAT32 data partition in `dataSlot`; `files` (name in the area, source) go into
     // the boot area.
@@ -48,12 +62,29 @@ class StickBoot : public ::testing::Test {
     // in pixels at that moment ("720x400" is VGA text mode), or "" when it never showed.
     std::string ScreenSizeOnceShown(const std::string& marker);
 
+    // A boot to steer through the menu: started, then watched on the serial line and given
+    // keys (QEMU's key names) through QEMU's monitor, then awaited.
+    void Start(int seconds);
+    // Waits until `marker` shows on the serial line more than `seenBefore` times; gives how
+    // often it shows then (0 when the time-out came first).
+    int WaitForSerial(const std::string& marker, int seenBefore = 0, int seconds = 180);
+    int CountOnSerial(const std::string& marker) const;
+    std::string SerialSoFar() const;
+    void Keys(const std::vector<std::string>& keys);
+    Screen TakeScreen();
+    BootRun Finish();
+
     // QEMU booting image_ as a USB stick, its serial line into dir_/serial.log.
     std::string QemuCommand(int seconds, const std::string& monitor) const;
 
     std::string dir_;
     std::string image_;
     std::string extraQemuArgs_; // more devices, such as an internal disk
+    Firmware firmware_ = Firmware::SeaBios;
+
+  private:
+    std::string FirmwareArgs() const;
+    FILE* monitor_ = nullptr; // the started boot's monitor, fed through a pipe
 };
 
 } // namespace vornel::fbinst::loader::test

@@ -2,52 +2,15 @@
 // booted in QEMU: a made stick shows the menu and boots its custom image; a restored one does
 // not reach the menu any more.
 
-#include "fbinst/loader/BootFixture.h"
-#include "loader/GrubText.h"
+#include "fbinst/loader/ToolMadeStick.h"
 #include "loader/Loader.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace vornel::fbinst::loader {
 namespace {
 
 using namespace test;
-
-class ToolMadeStickBoot : public StickBoot {
-  protected:
-    void SetUp() override {
-        StickBoot::SetUp();
-        Sh("truncate -s 96M " + image_);
-    }
-
-    // fbinst.exe with the arguments that the Windows command-line split makes of the lines.
-    void Tool(const std::string& arguments) {
-        Sh("VORNEL_DRIVES=G=" + image_ + " " + std::getenv("VORNEL_BUILD_DIR") +
-           "/fbinst.exe G: " + arguments + " >/dev/null");
-    }
-
-    // The make operation's order: format, the three start-menu lines, then every file.
-    void Make(const std::string& modeFlag, const std::vector<std::pair<std::string, std::string>>& files) {
-        Tool("format -f -a " + modeFlag + " -p 8m -e 20m");
-        Tool("add-menu -s fb.cfg 'default 0'");
-        Tool("add-menu -s fb.cfg 'timeout 0'");
-        Tool("add-menu -s fb.cfg 'menu F1 grldr grldr'");
-        for (const auto& [name, source] : files) {
-            Tool("add " + GrubQuote(name) + " " + GrubQuote(source));
-        }
-    }
-
-    // menu.lst as the build writes it: CR LF after every line.
-    std::string MenuLst(const std::vector<std::string>& lines) {
-        std::string text;
-        for (const std::string& line : lines) {
-            text += line + "\r\n";
-        }
-        return WriteFile("menu.lst", text);
-    }
-};
 
 TEST_F(ToolMadeStickBoot, UsbHddStickBootsItsFloppyImageAndTheRestoredStickDoesNot) {
     const std::string menu =

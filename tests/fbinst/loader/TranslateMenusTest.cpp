@@ -67,20 +67,27 @@ TEST(TranslateMenusTest, TheMakeOperationsMenusBecomeTheMenuOnScreen) {
     const std::string text = Unindented(config);
     // Time-out 0 on the grldr item: a grldr on the stick is booted at once; without one,
     // menu.lst is the menu itself.
-    EXPECT_THAT(text, HasSubstr("if [ -f '/grldr' ]; then\nset timeout=0\nset default=0\n"));
+    EXPECT_THAT(
+        text,
+        HasSubstr("if [ \"$grub_platform\" = pc -a -f '/grldr' ]; then\nset timeout=0\nset default=0\n"));
     EXPECT_THAT(text,
                 HasSubstr("menuentry 'grldr' --hotkey=f1 {\nset root=\"$vornel_area\"\nntldr '/grldr'\n}"));
     EXPECT_THAT(text, HasSubstr("else\nset timeout=10\nset default=1\nmenuentry '从本机硬盘启动' {\n"));
-    EXPECT_THAT(text, HasSubstr("menuentry '从本机硬盘启动' {\nset root=(hd1)\nif chainloader +1; then\n"));
-    // An ISO boots from what it holds when it can, else from memory.
+    EXPECT_THAT(text, HasSubstr("menuentry '从本机硬盘启动' {\nif [ \"$grub_platform\" = pc ]; then\n"
+                                "set vornel_disk_found=\"\"\nfor vornel_device in (hd1*); do\n"));
+    // An ISO boots from what it holds when it can, else from memory on BIOS.
     EXPECT_THAT(
         text, HasSubstr("menuentry '我的 PE' {\nif ! vornel_boot_iso_contents '/boot/customISO_0.iso'; then\n"
                         "set root=\"$vornel_area\"\n"
                         "if [ -f '/boot/customISO_0.iso' ]; then\n"
+                        "if [ \"$grub_platform\" = pc ]; then\n"
                         "linux16 '/vornel/memdisk' iso raw\n"
                         "initrd16 '/boot/customISO_0.iso'\n"));
     EXPECT_THAT(text, HasSubstr("linux16 '/vornel/memdisk' floppy\ninitrd16 '/boot/customISO_1.img'\n"));
-    EXPECT_THAT(text, HasSubstr("loadfont '/vornel/unicode.pf2'"));
+    EXPECT_THAT(text, HasSubstr("set vornel_font='/vornel/unicode.pf2'\nfi\n"));
+    EXPECT_THAT(text, HasSubstr("set lang=zh_CN\n"));
+    EXPECT_THAT(text, HasSubstr("if loadfont \"$vornel_font\"; then\nset gfxmode=auto\n"
+                                "if [ -f '/vornel/theme/theme.txt' ]; then\n"));
     EXPECT_THAT(text, HasSubstr("terminal_output gfxterm $vornel_serial"));
     ExpectGrubParses(config);
 }
@@ -93,7 +100,7 @@ TEST(TranslateMenusTest, AStartMenuThatWaitsOffersMenuLstAsASubMenu) {
     EXPECT_THAT(
         text,
         HasSubstr(
-            "fi\nset timeout=5\nset default=1\nif [ -f '/grldr' ]; then\n"
+            "fi\nset timeout=5\nset default=1\nif [ \"$grub_platform\" = pc -a -f '/grldr' ]; then\n"
             "menuentry '菜单' --hotkey=f1 {\nset root=\"$vornel_area\"\nntldr '/grldr'\n}\n"
             "else\nsubmenu '菜单' --hotkey=f1 {\nset timeout=3\nmenuentry '重启' {\nreboot\n}\n}\nfi\n"));
     EXPECT_THAT(
@@ -155,6 +162,26 @@ TEST(TranslateMenusTest, EntriesThatCannotBootExplainThemselvesAndKeepTheirPlace
     ExpectGrubParses(config);
 }
 
+// On UEFI memdisk cannot run and disks have no BIOS numbers: each entry does what UEFI allows.
+TEST(TranslateMenusTest, OnUefiEachEntryTakesTheWayUefiAllows) {
+    const std::string config = TranslateMenus(
+        kMakeFbCfg, {"title d", "rootnoverify (hd1)", "chainloader +1", "title f",
+                     "map --mem (ud)/f.img (fd0)", "map --hook", "rootnoverify (fd0)", "chainloader +1",
+                     "title i", "map --mem (ud)/i.iso (0xFF)", "map --hook", "chainloader (0xFF)"});
+    const std::string text = Unindented(config);
+    EXPECT_THAT(
+        text, HasSubstr("echo '无法从磁盘 (hd1) 启动：没有这个磁盘，或它没有引导代码。'\n"
+                        "echo '按任意键返回菜单。'\nelse\necho '这台电脑没有磁盘 (hd1)，无法从它启动。'\n"));
+    EXPECT_THAT(
+        text, HasSubstr("fi\nelse\necho '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\n"
+                        "exit\n"));
+    EXPECT_THAT(text, HasSubstr("initrd16 '/f.img'\nelse\necho '此项只能在传统BIOS模式下启动'\n"));
+    EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nset vornel_efi_program=\"\"\n"
+                                "if loopback vornel_iso '/i.iso'; then\n"));
+    EXPECT_THAT(text, HasSubstr("elif chainloader \"$vornel_efi_program\"; then\nboot\n"));
+    ExpectGrubParses(config);
+}
+
 TEST(TranslateMenusTest, EmptyMenusStillGiveAMenuThatSaysSo) {
     for (const std::string& config : {TranslateMenus({}, {}), TranslateMenus(kMakeFbCfg, {}),
                                       TranslateMenus(kMakeFbCfg, {"timeout 3", "# only settings"})}) {
@@ -170,6 +197,7 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
                      "map --hook", "chainloader (0xff)", "title c\r\x1b[2J\x7f", "reboot"});
     EXPECT_THAT(config, HasSubstr("menuentry " + GrubQuote(hostile) + " {"));
     EXPECT_THAT(config, HasSubstr("initrd16 '/x'\\'';reboot;'\\''.iso'"));
+    EXPECT_THAT(config, HasSubstr("loopback vornel_iso '/x'\\'';reboot;'\\''.iso'; then"));
     EXPECT_THAT(config, HasSubstr("menuentry 'c  [2J ' {"));
     EXPECT_THAT(config, Not(HasSubstr("\r")));
     ExpectGrubParses(config);

@@ -33,6 +33,8 @@ extern "C" const std::uint8_t vornel_loader_core_img[], vornel_loader_core_img_e
 const char* const kConfigPath = VORNEL_LOADER_DIR "/grub.cfg";
 const char* const kFontPath = VORNEL_LOADER_DIR "/unicode.pf2";
 const char* const kMemdiskPath = VORNEL_LOADER_DIR "/memdisk";
+const char* const kThemePath = VORNEL_LOADER_DIR "/theme/theme.txt";
+const char* const kLocaleDir = VORNEL_LOADER_DIR "/locale";
 
 std::span<const std::uint8_t> MbrBootCode() {
     return {vornel_loader_boot_img, kMbrCodeBytes};

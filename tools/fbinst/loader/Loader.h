@@ -23,6 +23,11 @@ extern const char* const kConfigPath;
 // images from memory. The package carries them under these names.
 extern const char* const kFontPath;
 extern const char* const kMemdiskPath;
+// The menu's look on the graphical screen (a GRUB theme; its pictures beside it), and the folder
+// of GRUB's own translations (zh_CN.mo), which put its help, countdown and error texts in Chinese.
+// The menu works without either.
+extern const char* const kThemePath;
+extern const char* const kLocaleDir;
 
 // The loader's config for the stick's start menu (fb.cfg) and boot menu (menu.lst), both given
 // as lines; either may be empty.

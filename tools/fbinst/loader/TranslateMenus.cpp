@@ -4,6 +4,9 @@
 // for grldr's menu, menu.lst, which this loader then shows itself. When the start menu would
 // boot that item at once (time-out 0) and there is no grldr, menu.lst is the menu the user
 // sees; otherwise it is a sub-menu of the start menu.
+//
+// GRUB for PC BIOS and GRUB for UEFI both read this config; "$grub_platform" ("pc" or "efi")
+// tells them apart where an entry boots differently on each.
 
 #include "loader/FbCfg.h"
 #include "loader/GrubText.h"
@@ -12,6 +15,7 @@
 #include "loader/MenuLst.h"
 #include "loader/MenuWords.h"
 
+#include <functional>
 #include <string_view>
 
 namespace vornel::fbinst::loader {
@@ -19,6 +23,10 @@ namespace {
 
 constexpr std::string_view kBackToMenu = "按 Esc 键或等待 10 秒返回菜单。";
 constexpr std::string_view kWaitCommand = "sleep --interruptible 10";
+constexpr std::string_view kAnyKeyBack = "按任意键返回菜单。";
+constexpr std::string_view kBiosOnly = "此项只能在传统BIOS模式下启动";
+constexpr std::string_view kSignedGrubFont = "(memdisk)/fonts/unicode.pf2";
+constexpr std::string_view kOnBios = "if [ \"$grub_platform\" = pc ]; then";
 
 class ConfigWriter {
   public:
@@ -35,8 +43,9 @@ class ConfigWriter {
         --depth_;
         Line(text);
     }
-    void Else() {
-        Close("else");
+    // "else", or an "elif ...; then" line.
+    void Else(std::string_view text = "else") {
+        Close(text);
         ++depth_;
     }
     void Echo(std::string_view text) { Line("echo " + GrubQuote(MenuText(text))); }
@@ -44,6 +53,9 @@ class ConfigWriter {
         Echo(kBackToMenu);
         Line(kWaitCommand);
     }
+    // After an entry that printed an error, GRUB itself waits for a key before the menu comes
+    // back; a wait of ours before it would ask for a second key.
+    void BackAfterGrubError() { Echo(kAnyKeyBack); }
     std::string Text() && { return std::move(config_); }
 
   private:
@@ -55,35 +67,116 @@ std::string BootAreaFile(const char* path) {
     return GrubQuote(std::string("/") + path);
 }
 
-// An image file of the boot area, loaded into memory by memdisk, which boots it.
-void WriteMemdiskBoot(ConfigWriter& out, const std::string& image, std::string_view memdiskOptions) {
+using EfiImageBoot = std::function<void(ConfigWriter&, const std::string&)>;
+
+// An image file of the boot area: on BIOS loaded into memory by memdisk, which boots it; UEFI
+// cannot run memdisk, so `efiBoot` writes what is done there instead.
+void WriteImageBoot(ConfigWriter& out, const std::string& image, std::string_view memdiskOptions,
+                    const EfiImageBoot& efiBoot) {
     out.Line("set root=\"$vornel_area\"");
     out.Open("if [ -f " + GrubQuote(image) + " ]; then");
+    out.Open(kOnBios);
     out.Line("linux16 " + BootAreaFile(kMemdiskPath) + " " + std::string(memdiskOptions));
     out.Line("initrd16 " + GrubQuote(image));
+    out.Else();
+    efiBoot(out, image);
+    out.Close("fi");
     out.Else();
     out.Echo("找不到镜像文件：" + image);
     out.WaitThenBack();
     out.Close("fi");
 }
 
+void WriteBiosOnly(ConfigWriter& out, const std::string&) {
+    out.Echo(kBiosOnly);
+    out.WaitThenBack();
+}
+
+// An ISO on UEFI: the UEFI program at the removable-media path inside it, started from the ISO
+// through a loop device. That suits self-contained programs; under Secure Boot the firmware
+// (through shim) refuses one without a trusted signature.
+void WriteIsoEfiProgram(ConfigWriter& out, const std::string& image) {
+    out.Line("set vornel_efi_program=\"\"");
+    out.Open("if loopback vornel_iso " + GrubQuote(image) + "; then");
+    out.Line("set vornel_iso_open=y");
+    out.Open("for vornel_candidate in /EFI/BOOT/BOOTX64.EFI /efi/boot/bootx64.efi; do");
+    out.Open("if [ -z \"$vornel_efi_program\" -a -f \"(vornel_iso)$vornel_candidate\" ]; then");
+    out.Line("set vornel_efi_program=\"(vornel_iso)$vornel_candidate\"");
+    out.Close("fi");
+    out.Close("done");
+    out.Close("fi");
+    out.Open("if [ -z \"$vornel_efi_program\" ]; then");
+    out.Echo("这个镜像里没有UEFI启动程序。");
+    out.Echo(kBiosOnly);
+    out.WaitThenBack();
+    out.Else("elif chainloader \"$vornel_efi_program\"; then");
+    out.Line("boot");
+    out.Echo("镜像的UEFI启动程序已退出。");
+    out.WaitThenBack();
+    // chainloader has printed its error ("bad shim signature" when Secure Boot refused).
+    out.Else("elif [ \"$shim_lock\" = y ]; then");
+    out.Echo("安全启动已开启：固件拒绝了这个镜像的UEFI启动程序，因为它没有受信任的签名。");
+    out.Echo("请在固件设置中关闭安全启动后再试，或在传统BIOS模式下启动此项。");
+    out.BackAfterGrubError();
+    out.Else();
+    out.Echo("无法启动这个镜像的UEFI启动程序。");
+    out.BackAfterGrubError();
+    out.Close("fi");
+    // Chosen again, the entry makes the loop device anew.
+    out.Open("if [ \"$vornel_iso_open\" = y ]; then");
+    out.Line("loopback -d vornel_iso");
+    out.Line("set vornel_iso_open=\"\"");
+    out.Close("fi");
+}
+
+// Every way an ISO entry can start, on either platform: from what the ISO holds when it can (its
+// loopback menu, a known live layout), else the way the platform boots an image.
+void WriteIsoAction(ConfigWriter& out, const std::string& image) {
+    out.Open("if ! " + IsoBootCall(image) + "; then");
+    WriteImageBoot(out, image, "iso raw", WriteIsoEfiProgram);
+    out.Close("fi");
+}
+
+// On BIOS the disk's boot sector; UEFI firmware numbers no disks for us, so there the firmware
+// gets control back and starts its next boot entry, normally the PC's own disk.
+void WriteLocalDiskBoot(ConfigWriter& out, int biosDisk) {
+    // BIOS disk N is GRUB's (hdN) as well: the stick, booted, is hd0 for both.
+    const std::string disk = "(hd" + std::to_string(biosDisk) + ")";
+    out.Open(kOnBios);
+    // Looked for among GRUB's devices first (a wildcard, which lists only disks that exist), as
+    // chainloader would print GRUB's raw error for a disk that is not there.
+    out.Line("set vornel_disk_found=\"\"");
+    out.Open("for vornel_device in (hd" + std::to_string(biosDisk) + "*); do");
+    out.Open("if [ \"$vornel_device\" = \"" + disk + "\" ]; then");
+    out.Line("set vornel_disk_found=y");
+    out.Close("fi");
+    out.Close("done");
+    out.Open("if [ -n \"$vornel_disk_found\" ]; then");
+    out.Line("set root=" + disk);
+    out.Open("if chainloader +1; then");
+    out.Line("boot");
+    out.Close("fi");
+    out.Echo("无法从磁盘 " + disk + " 启动：没有这个磁盘，或它没有引导代码。");
+    out.BackAfterGrubError(); // chainloader's error
+    out.Else();
+    out.Echo("这台电脑没有磁盘 " + disk + "，无法从它启动。");
+    out.WaitThenBack();
+    out.Close("fi");
+    out.Else();
+    out.Echo("正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……");
+    out.Line("exit");
+    out.Echo("固件没有接管启动。");
+    out.WaitThenBack();
+    out.Close("fi");
+}
+
 void WriteAction(ConfigWriter& out, const BootAction& action) {
     if (const auto* iso = std::get_if<IsoInMemory>(&action)) {
-        // An ISO that holds a way to boot from its file boots that way; the rest from memory.
-        out.Open("if ! " + IsoBootCall(iso->image) + "; then");
-        WriteMemdiskBoot(out, iso->image, "iso raw");
-        out.Close("fi");
+        WriteIsoAction(out, iso->image);
     } else if (const auto* floppy = std::get_if<FloppyInMemory>(&action)) {
-        WriteMemdiskBoot(out, floppy->image, "floppy");
+        WriteImageBoot(out, floppy->image, "floppy", WriteBiosOnly);
     } else if (const auto* local = std::get_if<LocalDisk>(&action)) {
-        // BIOS disk N is GRUB's (hdN) as well: the stick, booted, is hd0 for both.
-        const std::string disk = "(hd" + std::to_string(local->disk) + ")";
-        out.Line("set root=" + disk);
-        out.Open("if chainloader +1; then");
-        out.Line("boot");
-        out.Close("fi");
-        out.Echo("无法从磁盘 " + disk + " 启动：没有这个磁盘，或它没有引导代码。");
-        out.WaitThenBack();
+        WriteLocalDiskBoot(out, local->disk);
     } else if (std::holds_alternative<Reboot>(action)) {
         out.Line("reboot");
     } else if (std::holds_alternative<Halt>(action)) {
@@ -153,11 +246,16 @@ std::string ItemFile(const FbMenuItem& item) {
     return path.starts_with('/') ? path : "/" + path;
 }
 
+// A grldr needs the PC BIOS (GRUB for UEFI has no ntldr); on UEFI its item stands for menu.lst.
+std::string IfGrldrBootable(const FbMenuItem& item) {
+    return "if [ \"$grub_platform\" = pc -a -f " + GrubQuote(ItemFile(item)) + " ]; then";
+}
+
 // A grldr item hands over to grldr when the boot area holds one (GRUB's ntldr loads it as a
 // boot sector loads NTLDR, which is how grldr expects to start); otherwise this loader shows
 // grldr's menu, menu.lst, itself.
 void WriteGrldrItem(ConfigWriter& out, const FbMenuItem& item, const std::string& head, const MenuLst& menu) {
-    out.Open("if [ -f " + GrubQuote(ItemFile(item)) + " ]; then");
+    out.Open(IfGrldrBootable(item));
     out.Open("menuentry " + head);
     out.Line("set root=\"$vornel_area\"");
     out.Line("ntldr " + GrubQuote(ItemFile(item)));
@@ -205,9 +303,24 @@ void WritePreamble(ConfigWriter& out) {
     sayAndWait.WaitThenBack();
     out.Line(IsoBootFunction(std::move(sayAndWait).Text()));
     // The Chinese titles need the Unicode font on the graphical terminal; the serial line, when
-    // there is one, gets the menu too.
-    out.Open("if loadfont " + BootAreaFile(kFontPath) + "; then");
+    // there is one, gets the menu too. Secure Boot lets GRUB load no font from the stick, but
+    // Debian's signed GRUB for UEFI carries the same font inside its signed image.
+    out.Open("if [ -f " + std::string(kSignedGrubFont) + " ]; then");
+    out.Line("set vornel_font=" + std::string(kSignedGrubFont));
+    out.Else();
+    out.Line("set vornel_font=" + BootAreaFile(kFontPath));
+    out.Close("fi");
+    // GRUB's own texts in Chinese; without the translation file they stay English.
+    out.Line("set locale_dir=\"($vornel_area)/" + std::string(kLocaleDir) + "\"");
+    out.Line("set lang=zh_CN");
+    out.Line("export locale_dir lang");
+    out.Open("if loadfont \"$vornel_font\"; then");
     out.Line("set gfxmode=auto");
+    // The theme draws the graphical screen; the serial line keeps GRUB's text menu.
+    out.Open("if [ -f " + BootAreaFile(kThemePath) + " ]; then");
+    out.Line("set theme=\"($vornel_area)/" + std::string(kThemePath) + "\"");
+    out.Line("export theme");
+    out.Close("fi");
     out.Line("terminal_output gfxterm $vornel_serial");
     out.Close("fi");
 }
@@ -224,7 +337,7 @@ std::string TranslateMenus(const std::vector<std::string>& fbCfgLines,
         WriteMenuLst(out, menu);
     } else if (const FbMenuItem* grldr = GrldrBootedAtOnce(start)) {
         // Without a grldr to hand over to, the start menu would only pass through to menu.lst.
-        out.Open("if [ -f " + GrubQuote(ItemFile(*grldr)) + " ]; then");
+        out.Open(IfGrldrBootable(*grldr));
         WriteStartMenu(out, start, menu);
         out.Else();
         WriteMenuLst(out, menu);
