@@ -156,7 +156,7 @@ std::string StickBoot::FirmwareArgs() const {
 
 std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) const {
     return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() +
-           "-m 256 -display none -no-reboot -serial file:" + dir_ + "/serial.log -monitor " + monitor +
+           "-m 512 -display none -no-reboot -serial file:" + dir_ + "/serial.log -monitor " + monitor +
            " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
            "if=none,id=s,format=raw,file=" +
            image_ + " -device usb-storage,drive=s,bootindex=0 " + extraQemuArgs_ + " >/dev/null 2>&1";

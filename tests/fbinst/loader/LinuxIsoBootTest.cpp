@@ -24,14 +24,13 @@ namespace {
 
 using namespace test;
 
-// The firmware QEMU boots the stick with: its QEMU arguments, given the test's own folder (for
-// firmware that keeps variables in a file of its own). UEFI is one more entry here (q35,
-// OVMF_CODE_4M.fd and a copy of OVMF_VARS_4M.fd) once the stick carries the UEFI boot chain.
-struct Firmware {
+// The firmware QEMU boots the stick with, by name.
+struct NamedFirmware {
     const char* name;
-    std::string (*qemuArgs)(const std::string& folder);
+    Firmware firmware;
 };
-constexpr Firmware kLegacyBios{"LegacyBios", [](const std::string&) { return std::string(); }};
+constexpr NamedFirmware kLegacyBios{"LegacyBios", Firmware::SeaBios};
+constexpr NamedFirmware kUefi{"Uefi", Firmware::Ovmf};
 
 // A test ISO (its file is NAME.iso, its marker NAME) and the kernel parameter through which
 // the started system must have been told where its ISO is.
@@ -44,15 +43,15 @@ constexpr LinuxIso kDebianLive{"debian-live", "findiso"};
 constexpr LinuxIso kCasper{"casper", "iso-scan/filename"};
 
 // Test names and failure reports show the names, not the bytes.
-void PrintTo(const Firmware& firmware, std::ostream* out) {
+void PrintTo(const NamedFirmware& firmware, std::ostream* out) {
     *out << firmware.name;
 }
 void PrintTo(const LinuxIso& iso, std::ostream* out) {
     *out << iso.name;
 }
 
-class LinuxIsoBoot : public ToolMadeStick,
-                     public ::testing::WithParamInterface<std::tuple<LinuxIso, Firmware>> {
+class LinuxIsoBoot : public ToolMadeStickBoot,
+                     public ::testing::WithParamInterface<std::tuple<LinuxIso, NamedFirmware>> {
   protected:
     // The kernel is unpacked and the ISOs made once for all boots of this run.
     static void SetUpTestSuite() {
@@ -74,7 +73,7 @@ class LinuxIsoBoot : public ToolMadeStick,
     static void TearDownTestSuite() { std::filesystem::remove_all(isoFolder_); }
 
     void SetUp() override {
-        ToolMadeStick::SetUp();
+        ToolMadeStickBoot::SetUp();
         if (makeExit_ == 77) {
             GTEST_SKIP() << "no Debian kernel to build the test ISOs from: " << makeOutput_;
         }
@@ -92,11 +91,9 @@ TEST_P(LinuxIsoBoot, TheStartedSystemFindsItsIsoOnTheStick) {
     const std::string menu =
         MenuLst({"timeout 1", "title 自定义光盘", "map --mem (ud)/boot/customISO_0.iso (0xFF)", "map --hook",
                  "chainloader (0xFF)"});
-    Make(false, {{kMemdiskPath, kMemdisk},
-                 {"boot/customISO_0.iso", isoFolder_ + "/" + iso.name + ".iso"},
-                 {"menu.lst", menu}});
-    extraQemuArgs_ = firmware.qemuArgs(dir_);
-    const BootRun run = Boot(600);
+    MakeFromPackage(false, menu, {{"boot/customISO_0.iso", isoFolder_ + "/" + iso.name + ".iso"}});
+    firmware_ = firmware.firmware;
+    const BootRun run = Boot(420);
     EXPECT_NE(run.serial.find("自定义光盘"), std::string::npos) << run.serial;
     EXPECT_NE(run.serial.find(std::string("VORNEL-ISO-FOUND ") + iso.parameter + " " + iso.name),
               std::string::npos)
@@ -128,7 +125,7 @@ std::string BootUntil(const std::string& qemuCommand, const std::string& serialL
 
 // The ISO has a known layout, but its kernel is no kernel: the entry says so in Chinese and the
 // menu comes back, rather than handing a Linux ISO to memdisk or stopping at GRUB's prompt.
-TEST_F(ToolMadeStick, AnIsoWhoseKernelCannotStartSaysSoAndTheMenuComesBack) {
+TEST_F(ToolMadeStickBoot, AnIsoWhoseKernelCannotStartSaysSoAndTheMenuComesBack) {
     std::filesystem::create_directories(dir_ + "/broken/casper");
     WriteFile("broken/casper/vmlinuz", "not a kernel");
     WriteFile("broken/casper/initrd", "not an initrd");
@@ -157,7 +154,7 @@ std::string TestName(const ::testing::TestParamInfo<LinuxIsoBoot::ParamType>& in
 
 INSTANTIATE_TEST_SUITE_P(Layouts, LinuxIsoBoot,
                          ::testing::Combine(::testing::Values(kLoopbackCfg, kDebianLive, kCasper),
-                                            ::testing::Values(kLegacyBios)),
+                                            ::testing::Values(kLegacyBios, kUefi)),
                          TestName);
 
 } // namespace

@@ -2,7 +2,7 @@
 // booted in QEMU: a made stick shows the menu and boots its custom image; a restored one does
 // not reach the menu any more.
 
-#include "fbinst/loader/ToolMadeStick.h"
+#include "fbinst/loader/ToolStick.h"
 #include "loader/Loader.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@ TEST_F(ToolMadeStickBoot, UsbHddStickBootsItsFloppyImageAndTheRestoredStickDoesN
         MenuLst({"timeout 1", "default 1", "title 从本机硬盘启动", "rootnoverify (hd1)", "chainloader +1", "",
                  "title 自定义软盘", "map --mem (ud)/boot/customISO_0.img (fd0)", "map --hook",
                  "rootnoverify (fd0)", "chainloader +1"});
-    Make("", {{kMemdiskPath, kMemdisk},
-              {kFontPath, kFont},
-              {"boot/customISO_0.img", PowerOffFloppy()},
-              {"menu.lst", menu}});
+    Make(false, {{kMemdiskPath, kMemdisk},
+                 {kFontPath, kFont},
+                 {"boot/customISO_0.img", PowerOffFloppy()},
+                 {"menu.lst", menu}});
     const BootRun made = Boot(60);
     EXPECT_EQ(made.exitCode, QemuExitCode(kFloppyExitValue)) << made.serial;
     EXPECT_NE(made.serial.find("自定义软盘"), std::string::npos) << made.serial;
@@ -35,7 +35,7 @@ TEST_F(ToolMadeStickBoot, UsbZipStickBootsItsIsoImage) {
     const std::string menu =
         MenuLst({"timeout 1", "title 自定义光盘", "map --mem (ud)/boot/customISO_0.iso (0xFF)", "map --hook",
                  "chainloader (0xFF)"});
-    Make("-z", {{kMemdiskPath, kMemdisk}, {"boot/customISO_0.iso", PowerOffIso()}, {"menu.lst", menu}});
+    Make(true, {{kMemdiskPath, kMemdisk}, {"boot/customISO_0.iso", PowerOffIso()}, {"menu.lst", menu}});
     const BootRun made = Boot(60);
     EXPECT_EQ(made.exitCode, QemuExitCode(kIsoExitValue)) << made.serial;
     EXPECT_NE(made.serial.find("自定义光盘"), std::string::npos) << made.serial;

@@ -2,17 +2,19 @@
 
 #include "loader/GrubText.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace vornel::fbinst::loader::test {
 
-void ToolMadeStick::Tool(const std::string& arguments) {
+void ToolMadeStickBoot::Tool(const std::string& arguments) {
     Sh("VORNEL_DRIVES=G=" + image_ + " " + std::getenv("VORNEL_BUILD_DIR") + "/fbinst.exe G: " + arguments +
        " >/dev/null");
 }
 
-void ToolMadeStick::Make(bool zipMode, const std::vector<std::pair<std::string, std::string>>& files) {
+void ToolMadeStickBoot::Make(bool zipMode, const std::vector<std::pair<std::string, std::string>>& files) {
     std::uintmax_t contentBytes = 0;
     for (const auto& file : files) {
         contentBytes += std::filesystem::file_size(file.second);
@@ -29,7 +31,25 @@ void ToolMadeStick::Make(bool zipMode, const std::vector<std::pair<std::string, 
     }
 }
 
-std::string ToolMadeStick::MenuLst(const std::vector<std::string>& lines) {
+void ToolMadeStickBoot::MakeFromPackage(
+    bool zipMode, const std::string& menuLst,
+    const std::vector<std::pair<std::string, std::string>>& customImages) {
+    const std::string build = std::getenv("VORNEL_BUILD_DIR");
+    const std::string package = dir_ + "/package";
+    Sh("mkdir " + package + " && " + build + "/mkpackage extract " + build + "/data/Data.Vn " + package +
+       " >/dev/null");
+    std::vector<std::pair<std::string, std::string>> files;
+    std::ifstream list(package + "/filelist");
+    for (std::string entry; std::getline(list, entry);) {
+        std::erase(entry, '\r');
+        std::replace(entry.begin(), entry.end(), '\\', '/');
+        files.emplace_back(entry, entry == "menu.lst" ? menuLst : package + "/" + entry);
+    }
+    files.insert(files.end(), customImages.begin(), customImages.end());
+    Make(zipMode, files);
+}
+
+std::string ToolMadeStickBoot::MenuLst(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) {
         text += line + "\r\n";

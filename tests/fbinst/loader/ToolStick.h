@@ -10,13 +10,17 @@
 
 namespace vornel::fbinst::loader::test {
 
-class ToolMadeStick : public StickBoot {
+class ToolMadeStickBoot : public StickBoot {
   protected:
     // fbinst.exe on the stick image with the arguments the Windows command-line split makes.
     void Tool(const std::string& arguments);
     // The make operation's order: format (boot area as large as the files plus 10 MiB), the
     // three start-menu lines, then every file (name on the stick, source).
     void Make(bool zipMode, const std::vector<std::pair<std::string, std::string>>& files);
+    // As the make operation does it with the built package: every file its list names, the
+    // given menu.lst in place of the package's, then the custom images.
+    void MakeFromPackage(bool zipMode, const std::string& menuLst,
+                         const std::vector<std::pair<std::string, std::string>>& customImages);
     // menu.lst as the build writes it: CR LF after every line.
     std::string MenuLst(const std::vector<std::string>& lines);
 };

@@ -45,6 +45,18 @@ void ExpectGrubParses(const std::string& config) {
     EXPECT_TRUE(ok) << output << "\n" << config;
 }
 
+// The package numbers its entries; the custom ones carry on the count. A menu without numbers
+// stays as it is (the case above).
+TEST(TranslateMenusTest, UnnumberedEntriesCarryOnThePackagesNumbers) {
+    const std::string text =
+        Unindented(TranslateMenus({}, {"title 【1】从本地硬盘启动", "reboot", "title 我的 PE", "reboot",
+                                       "title 【9】关机", "halt", "title 【x】软盘", "halt"}));
+    EXPECT_THAT(text, HasSubstr("menuentry '【1】从本地硬盘启动' {"));
+    EXPECT_THAT(text, HasSubstr("menuentry '【2】我的 PE' {"));
+    EXPECT_THAT(text, HasSubstr("menuentry '【9】关机' {"));
+    EXPECT_THAT(text, HasSubstr("menuentry '【10】【x】软盘' {"));
+}
+
 TEST(TranslateMenusTest, TheMakeOperationsMenusBecomeTheMenuOnScreen) {
     const std::string config = TranslateMenus(kMakeFbCfg, {
                                                               "timeout 10",

@@ -2,7 +2,7 @@
 // Boot and on the PC BIOS: the same Chinese menu everywhere, each entry doing what the firmware
 // allows, and nothing left to boot after a restore. Entries are chosen with keys, as a user would.
 
-#include "fbinst/loader/ToolMadeStick.h"
+#include "fbinst/loader/ToolStick.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ constexpr unsigned kThemeBlue = 0x1660BA; // the theme's desktop-color
 class UefiStickBoot : public ToolMadeStickBoot {
   protected:
     // Local disk, floppy, UEFI ISO, power-off: the first entry is chosen only by a key.
-    void MakeWithCustomItems(const std::string& modeFlag) {
+    void MakeWithCustomItems(bool zipMode) {
         const std::string menu =
             MenuLst({"timeout 60", "default 0", "title 【1】从本地硬盘启动", "rootnoverify (hd1)",
                      "chainloader +1", "", "title 自定义软盘", "map --mem (ud)/boot/customISO_0.img (fd0)",
@@ -29,7 +29,7 @@ class UefiStickBoot : public ToolMadeStickBoot {
                      "map --mem (ud)/boot/customISO_1.iso (0xFF)", "map --hook", "chainloader (0xFF)", "",
                      std::string("title ") + kLastTitle, "halt"});
         MakeFromPackage(
-            modeFlag, menu,
+            zipMode, menu,
             {{"boot/customISO_0.img", PowerOffFloppy()}, {"boot/customISO_1.iso", PowerOffEfiIso()}});
     }
 
@@ -61,7 +61,7 @@ class UefiStickBoot : public ToolMadeStickBoot {
 };
 
 TEST_F(UefiStickBoot, UsbHddStickBootsOnUefiAndBiosAndTheRestoredStickOnNeither) {
-    MakeWithCustomItems("");
+    MakeWithCustomItems(false);
 
     firmware_ = Firmware::Ovmf;
     Start(300);
@@ -93,7 +93,7 @@ TEST_F(UefiStickBoot, UsbHddStickBootsOnUefiAndBiosAndTheRestoredStickOnNeither)
 }
 
 TEST_F(UefiStickBoot, UsbZipStickUnderSecureBootShowsTheMenuAndRefusesAnUnsignedProgram) {
-    MakeWithCustomItems("-z");
+    MakeWithCustomItems(true);
     firmware_ = Firmware::OvmfSecureBoot;
     Start(300);
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu under Secure Boot";

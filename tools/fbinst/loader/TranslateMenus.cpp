@@ -16,6 +16,7 @@
 #include "loader/MenuWords.h"
 
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace vornel::fbinst::loader {
@@ -208,6 +209,38 @@ std::string EntryTitle(const std::string& title) {
     return (title.starts_with('-') ? "-- " : "") + GrubQuote(title);
 }
 
+// The number of a title written "【N】...", the way the package numbers its entries.
+std::optional<int> EntryNumber(std::string_view title) {
+    constexpr std::string_view open = "【", close = "】";
+    if (!title.starts_with(open))
+        return std::nullopt;
+    title.remove_prefix(open.size());
+    const std::size_t digits = title.find_first_not_of("0123456789");
+    if (digits == 0 || digits == std::string_view::npos || digits > 4 ||
+        !title.substr(digits).starts_with(close))
+        return std::nullopt;
+    return std::stoi(std::string(title.substr(0, digits)));
+}
+
+// The shown titles. When the menu numbers its entries, those without a number (the custom
+// images) carry on the count, so every entry reads alike and lines up with the others.
+std::vector<std::string> NumberedTitles(const MenuLst& menu) {
+    std::vector<std::string> titles;
+    bool numbered = false;
+    for (const MenuLstEntry& entry : menu.entries) {
+        titles.push_back(MenuText(entry.title));
+        numbered = numbered || EntryNumber(titles.back());
+    }
+    int last = 0;
+    for (std::string& title : titles) {
+        if (const std::optional<int> number = EntryNumber(title))
+            last = *number;
+        else if (numbered)
+            title = "【" + std::to_string(++last) + "】" + title;
+    }
+    return titles;
+}
+
 void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
     WriteTimeoutAndDefault(out, menu.timeoutSeconds, menu.defaultEntry);
     if (menu.entries.empty()) {
@@ -217,9 +250,10 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
         out.Close();
         return;
     }
-    for (const MenuLstEntry& entry : menu.entries) {
-        out.Open("menuentry " + EntryTitle(MenuText(entry.title)) + " {");
-        WriteAction(out, entry.action);
+    const std::vector<std::string> titles = NumberedTitles(menu);
+    for (std::size_t n = 0; n < menu.entries.size(); ++n) {
+        out.Open("menuentry " + EntryTitle(titles[n]) + " {");
+        WriteAction(out, menu.entries[n].action);
         out.Close();
     }
 }
