@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/ChineseTexts.h"
+#include "controls/Messages.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -21,7 +22,7 @@ const VersionRecord& ProgramVersion() {
 void ConfigureApplication() {
     const VersionRecord& record = ProgramVersion();
     QApplication::setApplicationName(QStringLiteral("vornel"));
-    QApplication::setApplicationDisplayName(record.productName);
+    ui::SetApplicationTitle(record.productName);
     QApplication::setApplicationVersion(record.fileVersion);
     QApplication::setOrganizationName(record.companyName);
     // The launcher's name: the Wayland app id. On X11 the window's class is the application

@@ -4,6 +4,7 @@
 #include "app/F_frmMain.h"
 #include "app/JpegPicture.h"
 #include "controls/FocusFrame.h"
+#include "controls/Messages.h"
 
 #include <QApplication>
 #include <QFile>
@@ -64,7 +65,7 @@ controls::TBmpButton* MakeCaptionedButton(QWidget* parent, const QRect& geometry
 
 void TfrmMain::BuildLayout() {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setWindowTitle(QApplication::applicationDisplayName());
+    setWindowTitle(ui::ApplicationTitle());
     setFixedSize(kWindowSize);
     setFont(LayoutFont(12));
 

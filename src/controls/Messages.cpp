@@ -1,16 +1,11 @@
 #include "controls/Messages.h"
 
-#include <QGuiApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
 
 namespace vornel::ui {
 
 namespace {
-
-QString Title() {
-    return QGuiApplication::applicationDisplayName();
-}
 
 // A lone carriage return breaks the line in the texts; Qt's labels break only at a line feed.
 QString Displayed(QString text) {
@@ -21,7 +16,7 @@ QString Displayed(QString text) {
 class BoxSink final : public MessageSink {
   public:
     void ShowMessage(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::NoIcon, Title(), Displayed(text), QMessageBox::Ok, parent);
+        QMessageBox box(QMessageBox::NoIcon, ApplicationTitle(), Displayed(text), QMessageBox::Ok, parent);
         box.exec();
     }
     bool ConfirmWarning(QWidget* parent, const QString& text) override {
@@ -31,15 +26,28 @@ class BoxSink final : public MessageSink {
         return box.exec() == QMessageBox::Yes;
     }
     void ShowError(QWidget* parent, const QString& text) override {
-        QMessageBox box(QMessageBox::Critical, Title(), Displayed(text), QMessageBox::Ok, parent);
+        QMessageBox box(QMessageBox::Critical, ApplicationTitle(), Displayed(text), QMessageBox::Ok, parent);
         box.exec();
     }
 };
+
+QString& TitleText() {
+    static QString title;
+    return title;
+}
 
 BoxSink boxes;
 MessageSink* current = &boxes;
 
 } // namespace
+
+void SetApplicationTitle(const QString& title) {
+    TitleText() = title;
+}
+
+QString ApplicationTitle() {
+    return TitleText();
+}
 
 MessageSink& Messages() {
     return *current;

@@ -23,6 +23,12 @@ class MessageSink {
 // The sink in use.
 MessageSink& Messages();
 
+// The application title: the main window's title and the caption of plain messages and error
+// reports. It is not Qt's display name, which X11 window titles would get appended to, so that a
+// confirmation is captioned "警告" and nothing more.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
+
 // Installs a sink (tests); nullptr restores the message boxes.
 void SetMessageSink(MessageSink* sink);
 

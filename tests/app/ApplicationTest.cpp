@@ -1,7 +1,9 @@
 #include "app/Application.h"
 #include "app/SingleInstance.h"
+#include "controls/Messages.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
@@ -9,7 +11,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QDeadlineTimer>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -24,7 +25,9 @@ using namespace std::chrono_literals;
 
 TEST(ApplicationTest, IdentityAndVersionRecord) {
     ConfigureApplication();
-    EXPECT_EQ(QApplication::applicationDisplayName(), QStringLiteral("VornelU盘装机"));
+    EXPECT_EQ(ui::ApplicationTitle(), QStringLiteral("VornelU盘装机"));
+    // Qt's display name would be appended to the confirmation's caption "警告" on X11.
+    EXPECT_EQ(QApplication::applicationDisplayName(), QApplication::applicationName());
     EXPECT_EQ(QApplication::applicationVersion(), QStringLiteral("1.5.0.2"));
     EXPECT_EQ(QApplication::organizationName(), QStringLiteral("Vornel"));
     const QCoreApplication* application = QCoreApplication::instance();

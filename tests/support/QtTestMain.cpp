@@ -1,4 +1,6 @@
 // Test main for widget tests: one QApplication for the whole run, offscreen unless told otherwise.
+#include "controls/Messages.h"
+
 #include <QApplication>
 #include <QtGlobal>
 #include <gtest/gtest.h>
@@ -8,7 +10,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("VornelU盘装机"));
+    vornel::ui::SetApplicationTitle(QStringLiteral("VornelU盘装机"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
