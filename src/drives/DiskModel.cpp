@@ -23,7 +23,7 @@ bool IsBlank(char c) {
     return code >= 1 && code <= ' ';
 }
 
-// The delimited-text rule the original map reader splits with: elements end at the delimiter
+// The delimited-text rule the device path is split with: elements end at the delimiter
 // or at a blank (codes 1 to 32), blanks around elements are dropped, an element that starts with
 // a double quote runs to the closing quote ("" inside is one quote), and a delimiter at the very
 // end gives a last empty element.
