@@ -5,6 +5,7 @@
 #include "app/JpegPicture.h"
 #include "controls/FocusFrame.h"
 #include "controls/Messages.h"
+#include "drives/DriveList.h"
 
 #include <QApplication>
 #include <QFile>
@@ -95,7 +96,7 @@ void TfrmMain::BuildLayout() {
     cbb_disk = new QComboBox(this);
     cbb_disk->setEditable(false);
     cbb_disk->setGeometry(189, 480, 425, 20);
-    cbb_disk->addItem(QStringLiteral("请插入U盘！"));
+    cbb_disk->addItem(QString::fromUtf8(drives::kInsertDiskPrompt.data(), drives::kInsertDiskPrompt.size()));
     cbb_disk->setCurrentIndex(0);
 
     rb_hdd = new QRadioButton(QStringLiteral("USB-HDD"), this);

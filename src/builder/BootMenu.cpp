@@ -15,17 +15,17 @@ std::string WithTrailingSlash(std::string folder) {
 void AppendItemBlock(std::vector<std::string>& lines, size_t number, const bootitems::TISOFileInfo& item) {
     // The titles are UTF-8 already (the whole program keeps its text in UTF-8), so the lines go
     // out as they are; the boot loader reads its menu as UTF-8.
-    const std::string image = "map --mem (ud)/boot/customISO_" + std::to_string(number);
+    const std::string image = "map --mem (ud)/" + CustomImageOnStick(number, item.ImagePath);
     const std::string extension = ImageExtension(item.ImagePath);
     lines.emplace_back();
     lines.push_back("title " + item.Title);
     if (extension == ".img") {
-        lines.push_back(image + ".img (fd0)");
+        lines.push_back(image + " (fd0)");
         lines.emplace_back("map --hook");
         lines.emplace_back("rootnoverify (fd0)");
         lines.emplace_back("chainloader +1");
     } else if (extension == ".iso") {
-        lines.push_back(image + ".iso (0xFF)");
+        lines.push_back(image + " (0xFF)");
         lines.emplace_back("map --hook");
         lines.emplace_back("chainloader (0xFF)");
     }
@@ -45,6 +45,10 @@ std::string ImageExtension(const std::string& imagePath) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return extension;
+}
+
+std::string CustomImageOnStick(size_t n, const std::string& imagePath) {
+    return "boot/customISO_" + std::to_string(n) + ImageExtension(imagePath);
 }
 
 void WriteBootMenu(const std::string& workFolder, const std::vector<bootitems::TISOFileInfo>& items) {

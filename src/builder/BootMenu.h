@@ -12,6 +12,9 @@ namespace vornel::builder {
 // lower-cased (other letters stay as they are); empty when there is none.
 std::string ImageExtension(const std::string& imagePath);
 
+// Where custom item n's image lies on the stick: boot/customISO_<n><ext>.
+std::string CustomImageOnStick(size_t n, const std::string& imagePath);
+
 // Writes workFolder + "menu.lst": every line of workFolder + "defMenu.txt" unchanged (any line
 // ending), then for item n an empty line, "title " + Title and, for ".img" and ".iso" images,
 // the lines that map boot/customISO_<n><ext> from the stick. Every line ends in CR LF.

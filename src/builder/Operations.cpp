@@ -3,6 +3,7 @@
 #include "bootitems/IsoList.h"
 #include "builder/BootMenu.h"
 #include "builder/DeleteFolderTree.h"
+#include "drives/DriveList.h"
 #include "package/u_Package.h"
 #include "platform/Files.h"
 
@@ -10,8 +11,6 @@
 #include <vector>
 
 namespace vornel::builder {
-
-const char* const kNoDriveLine = "请插入U盘！";
 
 namespace {
 
@@ -47,7 +46,7 @@ struct Target {
 // The drive checks both operations begin with; no letter after the message was shown.
 Target CheckedTarget(OperationHost& host, const OperationEnvironment& environment) {
     const std::string line = host.SelectedDriveText();
-    if (line == kNoDriveLine) {
+    if (line == drives::kInsertDiskPrompt) {
         host.ShowMessage("没有发现U盘，请确认U盘是否已插入！");
         return {};
     }
@@ -213,7 +212,7 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
              {"正在复制文件 " + onStick, "正在校验 " + onStick, SizeOf(workFolder + onStick)}});
     }
     for (size_t n = 0; n < items.size(); ++n) {
-        std::string onStick = "boot/customISO_" + std::to_string(n) + ImageExtension(items[n].ImagePath);
+        const std::string onStick = CustomImageOnStick(n, items[n].ImagePath);
         commands.push_back({prefix + "add " + q + onStick + q + " " + q + items[n].ImagePath + q,
                             "复制自定义镜像 " + items[n].ImagePath + " ",
                             {"正在复制自定义镜像 " + items[n].ImagePath, "正在校验 " + items[n].ImagePath,

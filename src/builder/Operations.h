@@ -41,9 +41,6 @@ struct OperationEnvironment {
     CommandRunner run;
 };
 
-// The drive list's placeholder line when no drive is present.
-extern const char* const kNoDriveLine;
-
 // The make button: checks the drive, unpacks the package into an emptied work folder, checks the
 // payload, the custom images and the drive's size, writes the boot menu, asks (naming the drive),
 // and has the disk tool format the drive and copy every file, showing how far it is. A failed
