@@ -7,20 +7,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace vornel::package {
 
 namespace {
-
-// Closes a folder descriptor on every way out.
-struct FolderFd {
-    int fd;
-    ~FolderFd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 void MakeFolders(const std::string& path) {
     std::error_code ignored; // a failure shows when the file is created
@@ -29,16 +19,17 @@ void MakeFolders(const std::string& path) {
 
 // Removes whatever non-folder sits at `name` (a read-only file, a planted link) and creates a new
 // file there, so nothing existing is ever written into.
-int ReplaceFileAt(int folder, const std::string& name) {
+platform::UniqueFd ReplaceFileAt(int folder, const std::string& name) {
     struct stat st {};
     if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) {
             errno = EISDIR;
-            return -1;
+            return platform::UniqueFd();
         }
         ::unlinkat(folder, name.c_str(), 0);
     }
-    return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return platform::UniqueFd(
+        ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
 }
 
 } // namespace
@@ -72,45 +63,40 @@ std::optional<std::vector<std::string>> EntryLevels(const std::string& name) {
     return levels;
 }
 
-OutputFile::~OutputFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-int CreateOutputBelow(const std::string& root, const std::vector<std::string>& levels,
-                      const std::string& displayPath) {
+platform::UniqueFd CreateOutputBelow(const std::string& root, const std::vector<std::string>& levels,
+                                     const std::string& displayPath) {
     MakeFolders(root);
-    FolderFd folder{::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (folder.fd < 0)
+    platform::UniqueFd folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid())
         throw platform::EFCreateError(displayPath, errno);
     for (size_t i = 0; i + 1 < levels.size(); ++i) {
-        ::mkdirat(folder.fd, levels[i].c_str(), 0777);
-        int next = ::openat(folder.fd, levels[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0)
+        ::mkdirat(folder.Get(), levels[i].c_str(), 0777);
+        platform::UniqueFd next(
+            ::openat(folder.Get(), levels[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.Valid())
             throw platform::EFCreateError(displayPath, errno);
-        ::close(folder.fd);
-        folder.fd = next;
+        folder = std::move(next);
     }
-    int fd = ReplaceFileAt(folder.fd, levels.back());
-    if (fd < 0)
+    platform::UniqueFd file = ReplaceFileAt(folder.Get(), levels.back());
+    if (!file.Valid())
         throw platform::EFCreateError(displayPath, errno);
-    return fd;
+    return file;
 }
 
-int CreateOutputAt(const std::string& path) {
+platform::UniqueFd CreateOutputAt(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const std::string folderPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     MakeFolders(folderPath);
-    FolderFd folder{::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (folder.fd < 0)
+    const platform::UniqueFd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid())
         throw platform::EFCreateError(path, errno);
     if (name.empty())
         throw platform::EFCreateError(path, EISDIR);
-    int fd = ReplaceFileAt(folder.fd, name);
-    if (fd < 0)
+    platform::UniqueFd file = ReplaceFileAt(folder.Get(), name);
+    if (!file.Valid())
         throw platform::EFCreateError(path, errno);
-    return fd;
+    return file;
 }
 
 } // namespace vornel::package

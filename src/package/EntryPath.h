@@ -2,6 +2,8 @@
 // Where an entry's file goes: the checks on its stored name, and the creation of the output file
 // below the destination without following any link planted there.
 
+#include "platform/UniqueFd.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,26 +19,13 @@ std::string NativePath(std::string path);
 // naming a folder. Both "\" and "/" separate levels; empty and "." levels are dropped.
 std::optional<std::vector<std::string>> EntryLevels(const std::string& name);
 
-// An output file descriptor, closed on every way out.
-class OutputFile {
-  public:
-    explicit OutputFile(int fd) : fd_(fd) {}
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    int Descriptor() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Creates the file `levels` names below `root` (root and missing folders are made), replacing an
 // existing file. Every folder level is opened without following links, the file is created new,
 // never opened through a link. Throws platform::EFCreateError naming `displayPath`.
-int CreateOutputBelow(const std::string& root, const std::vector<std::string>& levels,
-                      const std::string& displayPath);
+platform::UniqueFd CreateOutputBelow(const std::string& root, const std::vector<std::string>& levels,
+                                     const std::string& displayPath);
 
 // The same for a full path: its folders are made, the file itself is created as above.
-int CreateOutputAt(const std::string& path);
+platform::UniqueFd CreateOutputAt(const std::string& path);
 
 } // namespace vornel::package

@@ -4,6 +4,7 @@
 #include "package/u_Package.h"
 
 #include "platform/Files.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,23 +15,6 @@
 namespace vornel::package {
 
 namespace {
-
-enum class Written { All, Short, NoSpace };
-
-Written WriteAll(int fd, const unsigned char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == ENOSPC || errno == EDQUOT))
-            return Written::NoSpace;
-        if (n <= 0)
-            return Written::Short;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return Written::All;
-}
 
 // Inflates `size` bytes from `source` into the open `output`, one chunk at a time, reporting
 // after each chunk. Returns the output file's length, kCancelled, kNoSpace when the destination
@@ -47,11 +31,11 @@ std::int32_t CopyEntry(int output, const std::string& displayPath, int source, s
         const size_t produced = inflater.Produce(chunk.data(), wanted);
         if (produced == 0 && wanted > 0)
             break; // the stream or the package ended early: the length check catches it
-        const Written result = WriteAll(output, chunk.data(), produced);
-        if (result == Written::NoSpace)
+        const platform::IoResult result = platform::WriteAll(output, chunk.data(), produced);
+        if (result.bytes != produced && (result.error == ENOSPC || result.error == EDQUOT))
             return kNoSpace;
         // After another failed write the copy ends; the length then falls short.
-        if (result == Written::Short)
+        if (result.bytes != produced)
             break;
         remaining -= static_cast<std::int32_t>(produced);
         written += static_cast<std::int32_t>(produced);
@@ -96,8 +80,8 @@ std::int32_t TFDPackage::ExtractStream(const std::string& FileName, int Source, 
     if (Size < 0)
         return kBadEntry;
     const std::string path = NativePath(FileName);
-    OutputFile output(CreateOutputAt(path));
-    return CopyEntry(output.Descriptor(), path, Source, Size, OnProgress);
+    const platform::UniqueFd output = CreateOutputAt(path);
+    return CopyEntry(output.Get(), path, Source, Size, OnProgress);
 }
 
 std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::string& DestDir) {
@@ -136,14 +120,14 @@ std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::s
         if (::lseek(file.Descriptor(), static_cast<off_t>(entry.DataPos), SEEK_SET) < 0)
             return kBadEntry;
         const std::string path = DisplayPath(root, entry.FileName);
-        OutputFile output(CreateOutputBelow(root, levels[i], path));
+        const platform::UniqueFd output = CreateOutputBelow(root, levels[i], path);
         const std::int32_t copied =
-            CopyEntry(output.Descriptor(), path, file.Descriptor(), entry.FileSize, OnProgress);
+            CopyEntry(output.Get(), path, file.Descriptor(), entry.FileSize, OnProgress);
         if (copied < 0)
             return copied;
         if (copied != entry.FileSize)
             return kSizeMismatch;
-        ApplyAttributes(output.Descriptor(), entry.Attributes);
+        ApplyAttributes(output.Get(), entry.Attributes);
     }
     return header.FileCount;
 }
@@ -163,10 +147,9 @@ std::int32_t TFDPackage::ExtractFile(const std::string& PackageFile, const std::
         return kMissingFile;
     const std::string root = DestinationRoot(DestDir);
     const std::string path = DisplayPath(root, Entry.FileName);
-    OutputFile output(CreateOutputBelow(root, *levels, path));
-    const std::int32_t copied =
-        CopyEntry(output.Descriptor(), path, file.Descriptor(), Entry.FileSize, OnProgress);
-    ApplyAttributes(output.Descriptor(), Entry.Attributes); // after a cancel too
+    const platform::UniqueFd output = CreateOutputBelow(root, *levels, path);
+    const std::int32_t copied = CopyEntry(output.Get(), path, file.Descriptor(), Entry.FileSize, OnProgress);
+    ApplyAttributes(output.Get(), Entry.Attributes); // after a cancel too
     return copied;
 }
 

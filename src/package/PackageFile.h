@@ -1,6 +1,8 @@
 #pragma once
 // The package file opened for reading, and the little-endian fields of its records.
 
+#include "platform/UniqueFd.h"
+
 #include <cstdint>
 #include <string>
 
@@ -11,17 +13,14 @@ namespace vornel::package {
 class PackageFile {
   public:
     explicit PackageFile(const std::string& path);
-    ~PackageFile();
-    PackageFile(const PackageFile&) = delete;
-    PackageFile& operator=(const PackageFile&) = delete;
 
-    int Descriptor() const { return fd_; }
+    int Descriptor() const { return fd_.Get(); }
     std::int64_t Length() const { return length_; }
     // Reads exactly `size` bytes at `offset`; false on a short read or an error.
     bool ReadAt(std::int64_t offset, void* data, std::size_t size) const;
 
   private:
-    int fd_;
+    platform::UniqueFd fd_;
     std::int64_t length_;
 };
 

@@ -1,5 +1,8 @@
 #include "platform/Files.h"
 
+#include "platform/ReadWrite.h"
+#include "platform/UniqueFd.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,29 +24,6 @@ std::string Quoted(const char* format, const std::string& path, int error) {
     std::string text = format;
     text += " \"" + path + "\". " + SystemErrorText(error);
     return text;
-}
-
-// Closes a descriptor on every way out.
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 bool IsPrivateFolder(const std::string& path) {
@@ -73,22 +53,6 @@ std::optional<std::int64_t> FileLength(const std::string& path) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-std::int64_t ReadFullyAt(int fd, std::uint64_t offset, std::span<std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::string current;
@@ -109,44 +73,28 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 std::vector<std::string> ReadTextLines(const std::string& path) {
-    FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
-        throw EFOpenError(path, errno);
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0)
-        throw EFOpenError(path, errno);
-    if (S_ISDIR(st.st_mode))
-        throw EFOpenError(path, EISDIR);
     std::string text;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(file.fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw EFOpenError(path, errno);
-        }
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    if (const int error = ReadWholeFile(path, text))
+        throw EFOpenError(path, error); // a folder fails its read with EISDIR
     return SplitLines(text);
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
     std::string temp = path + ".XXXXXX";
-    FdCloser file{::mkstemp(temp.data())};
-    if (file.fd < 0)
+    const UniqueFd file(::mkstemp(temp.data()));
+    if (!file.Valid())
         throw EFCreateError(path, errno);
     // Keep the permissions an ordinary new file would get (mkstemp makes it 0600).
     mode_t mask = ::umask(0);
     ::umask(mask);
     struct stat old {};
     mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~mask);
-    ::fchmod(file.fd, mode);
-    if (!WriteAll(file.fd, bytes.data(), bytes.size()) || ::fsync(file.fd) != 0 ||
+    ::fchmod(file.Get(), mode);
+    const IoResult written = WriteAll(file.Get(), bytes.data(), bytes.size());
+    if (written.bytes != bytes.size() || ::fsync(file.Get()) != 0 ||
         ::rename(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
+        // A write that takes nothing without an errno is an I/O fault all the same.
+        int error = written.bytes == bytes.size() ? errno : written.error != 0 ? written.error : EIO;
         ::unlink(temp.c_str());
         throw EFCreateError(path, error);
     }

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,10 +27,6 @@ bool FileExists(const std::string& path);
 
 // Length in bytes of an existing regular file.
 std::optional<std::int64_t> FileLength(const std::string& path);
-
-// Reads from `offset` of the open file `fd` until `bytes` is full or the file ends, going on
-// after interrupted and short reads. Returns how many bytes were read, or -1 with errno set.
-std::int64_t ReadFullyAt(int fd, std::uint64_t offset, std::span<std::uint8_t> bytes);
 
 // Splits text into lines at CR LF, LF or a lone CR; a final line break gives no extra line.
 std::vector<std::string> SplitLines(const std::string& text);

@@ -5,6 +5,7 @@
 #include "platform/LinuxDrivesLabel.h"
 #include "platform/LinuxDrivesSysfs.h"
 #include "platform/LinuxDrivesUdev.h"
+#include "platform/Sysfs.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -17,12 +18,12 @@ namespace {
 
 constexpr std::int64_t kSectorBytes = 512;
 
-std::string BlockFolder(const LinuxDriveSources& sources, const LetteredDisk& disk) {
-    return sources.sysfsRoot + "/block/" + disk.blockName;
+std::string DiskFolder(const LinuxDriveSources& sources, const LetteredDisk& disk) {
+    return BlockFolder(sources.sysfsRoot, disk.blockName);
 }
 
 std::optional<DeviceIdentity> BlockDiskIdentity(const LinuxDriveSources& sources, const LetteredDisk& disk) {
-    const std::string folder = BlockFolder(sources, disk);
+    const std::string folder = DiskFolder(sources, disk);
     if (std::optional<std::string> device = ReadTrimmedFile(folder + "/dev")) {
         std::optional<std::string> vendor = UdevProperty(sources, *device, "ID_VENDOR");
         std::optional<std::string> model = UdevProperty(sources, *device, "ID_MODEL");
@@ -39,7 +40,7 @@ std::optional<DeviceIdentity> BlockDiskIdentity(const LinuxDriveSources& sources
 }
 
 std::optional<std::int64_t> BlockDiskBytes(const LinuxDriveSources& sources, const LetteredDisk& disk) {
-    std::optional<std::string> text = ReadTrimmedFile(BlockFolder(sources, disk) + "/size");
+    std::optional<std::string> text = ReadTrimmedFile(DiskFolder(sources, disk) + "/size");
     if (!text || text->empty() || text->size() > 18)
         return std::nullopt;
     std::int64_t sectors = 0;

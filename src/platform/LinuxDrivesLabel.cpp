@@ -1,10 +1,11 @@
 #include "platform/LinuxDrivesLabel.h"
 
+#include "platform/UniqueFd.h"
+
 #include <blkid/blkid.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <iconv.h>
-#include <unistd.h>
 
 namespace vornel::platform {
 
@@ -15,14 +16,6 @@ struct ProbeOwner {
     ~ProbeOwner() {
         if (probe)
             blkid_free_probe(probe);
-    }
-};
-
-struct FdOwner {
-    int fd;
-    ~FdOwner() {
-        if (fd >= 0)
-            ::close(fd);
     }
 };
 
@@ -113,15 +106,15 @@ std::string LabelAsUtf8(const std::string& label) {
 }
 
 std::optional<std::string> ProbeVolumeLabel(const std::string& path) {
-    FdOwner file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (file.fd < 0)
+    const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.Valid())
         return std::nullopt;
-    if (std::optional<Range> partition = FirstPartition(file.fd)) {
+    if (std::optional<Range> partition = FirstPartition(file.Get())) {
         if (partition->size <= 0)
             return std::nullopt;
-        return ProbeFileSystemLabel(file.fd, partition->offset, partition->size);
+        return ProbeFileSystemLabel(file.Get(), partition->offset, partition->size);
     }
-    return ProbeFileSystemLabel(file.fd, 0, 0);
+    return ProbeFileSystemLabel(file.Get(), 0, 0);
 }
 
 } // namespace vornel::platform

@@ -2,18 +2,14 @@
 
 #include "platform/ImageDrives.h"
 #include "platform/LinuxDrivesSystem.h"
+#include "platform/Sysfs.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
 namespace vornel::platform {
 
 namespace {
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
 
 int LetterIndex(char letter) {
     if (letter >= 'a' && letter <= 'z')
@@ -61,27 +57,6 @@ void DriveLetterMap::Set(char letter, std::optional<LetteredDisk> disk) {
         byLetter_[index] = std::move(disk);
 }
 
-std::optional<std::string> ReadTrimmedFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    ::close(fd);
-    if (n < 0)
-        return std::nullopt;
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsSpace(text[begin]))
-        ++begin;
-    while (end > begin && IsSpace(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
 DriveLetterContext ReadDriveLetterContext(const LinuxDriveSources& sources) {
     DriveLetterContext context{ReadImageDrives(sources.imageDrives), SystemMountDevices(sources.mountInfo)};
     ReportImageDriveProblems(context.images.problems);
@@ -106,7 +81,7 @@ std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources,
     std::vector<std::string> names = {std::string("sd") + static_cast<char>('a' + index)};
     names.push_back("mmcblk" + std::to_string('Z' - upper));
     for (const std::string& name : names) {
-        const std::string folder = sources.sysfsRoot + "/block/" + name;
+        const std::string folder = BlockFolder(sources.sysfsRoot, name);
         if (::access(folder.c_str(), F_OK) != 0)
             continue;
         const bool removable = IsRemovableDisk(folder, name) &&

@@ -56,7 +56,4 @@ std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources,
 // Every letter, read now.
 DriveLetterMap ReadDriveLetterMap(const LinuxDriveSources& sources, const DriveLetterContext& context);
 
-// A small sysfs or udev file's text with surrounding white space removed.
-std::optional<std::string> ReadTrimmedFile(const std::string& path);
-
 } // namespace vornel::platform

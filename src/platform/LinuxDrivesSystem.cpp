@@ -1,30 +1,13 @@
 #include "platform/LinuxDrivesSystem.h"
 
-#include "platform/Files.h"
-#include "platform/LinuxDrivesSysfs.h"
-
-#include <dirent.h>
-#include <sstream>
-#include <vector>
+#include "platform/MountInfo.h"
+#include "platform/Sysfs.h"
 
 namespace vornel::platform {
 
 namespace {
 
 constexpr int kMaxStackDepth = 8;
-
-std::vector<std::string> FolderEntries(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* folder = ::opendir(path.c_str())) {
-        while (dirent* entry = ::readdir(folder)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(std::move(name));
-        }
-        ::closedir(folder);
-    }
-    return names;
-}
 
 // The device folder, or any device stacked on it through its holders, is a system device.
 bool IsOrCarriesSystemDevice(const std::string& sysfsRoot, const std::string& folder,
@@ -35,7 +18,7 @@ bool IsOrCarriesSystemDevice(const std::string& sysfsRoot, const std::string& fo
     if (depth >= kMaxStackDepth)
         return false;
     for (const std::string& holder : FolderEntries(folder + "/holders")) {
-        if (IsOrCarriesSystemDevice(sysfsRoot, sysfsRoot + "/block/" + holder, systemDevices, depth + 1))
+        if (IsOrCarriesSystemDevice(sysfsRoot, BlockFolder(sysfsRoot, holder), systemDevices, depth + 1))
             return true;
     }
     return false;
@@ -47,15 +30,9 @@ std::set<std::string> SystemMountDevices(const std::string& mountInfoPath) {
     static const std::set<std::string> kSystemPlaces = {"/",    "/boot", "/boot/efi", "/efi",
                                                         "/usr", "/var",  "/home"};
     std::set<std::string> devices;
-    std::optional<std::string> text = ReadTrimmedFile(mountInfoPath);
-    if (!text)
-        return devices;
-    for (const std::string& line : SplitLines(*text)) {
-        // mount id, parent id, major:minor, root, mount point, ...
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mountPoint;
-        if (fields >> id >> parent >> device >> root >> mountPoint && kSystemPlaces.count(mountPoint))
-            devices.insert(device);
+    for (const MountEntry& mount : ReadMountInfo(mountInfoPath)) {
+        if (kSystemPlaces.count(mount.mountPoint))
+            devices.insert(DeviceNumberText(mount.device));
     }
     return devices;
 }
@@ -64,13 +41,11 @@ bool HoldsSystemMount(const std::string& sysfsRoot, const std::string& blockName
                       const std::set<std::string>& systemDevices) {
     if (systemDevices.empty())
         return false;
-    const std::string diskFolder = sysfsRoot + "/block/" + blockName;
+    const std::string diskFolder = BlockFolder(sysfsRoot, blockName);
     if (IsOrCarriesSystemDevice(sysfsRoot, diskFolder, systemDevices, 0))
         return true;
-    for (const std::string& child : FolderEntries(diskFolder)) {
-        const std::string folder = diskFolder + "/" + child;
-        if (ReadTrimmedFile(folder + "/partition") &&
-            IsOrCarriesSystemDevice(sysfsRoot, folder, systemDevices, 0))
+    for (const SysfsPartition& partition : Partitions(diskFolder)) {
+        if (IsOrCarriesSystemDevice(sysfsRoot, partition.folder, systemDevices, 0))
             return true;
     }
     return false;

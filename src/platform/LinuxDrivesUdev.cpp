@@ -1,9 +1,7 @@
 #include "platform/LinuxDrivesUdev.h"
 
 #include "platform/Files.h"
-#include "platform/LinuxDrivesSysfs.h"
-
-#include <dirent.h>
+#include "platform/Sysfs.h"
 
 namespace vornel::platform {
 
@@ -23,22 +21,16 @@ int HexValue(char c) {
 std::optional<std::string> FirstPartitionDevice(const std::string& diskFolder) {
     std::optional<std::string> best;
     long bestNumber = 0;
-    if (DIR* folder = ::opendir(diskFolder.c_str())) {
-        while (dirent* entry = ::readdir(folder)) {
-            const std::string child = diskFolder + "/" + entry->d_name;
-            std::optional<std::string> number = ReadTrimmedFile(child + "/partition");
-            if (!number || number->empty() || number->find_first_not_of("0123456789") != std::string::npos ||
-                number->size() > 9)
-                continue;
-            const long value = std::stol(*number);
-            if (best && value >= bestNumber)
-                continue;
-            if (std::optional<std::string> device = ReadTrimmedFile(child + "/dev")) {
-                best = device;
-                bestNumber = value;
-            }
+    for (const SysfsPartition& partition : Partitions(diskFolder)) {
+        const std::string& number = partition.number;
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
+            number.size() > 9 || !partition.device)
+            continue;
+        const long value = std::stol(number);
+        if (!best || value < bestNumber) {
+            best = partition.device;
+            bestNumber = value;
         }
-        ::closedir(folder);
     }
     return best ? best : ReadTrimmedFile(diskFolder + "/dev");
 }
@@ -76,7 +68,7 @@ std::string DecodeUdevEscapes(const std::string& text) {
 }
 
 std::optional<std::string> UdevVolumeLabel(const LinuxDriveSources& sources, const std::string& blockName) {
-    std::optional<std::string> device = FirstPartitionDevice(sources.sysfsRoot + "/block/" + blockName);
+    std::optional<std::string> device = FirstPartitionDevice(BlockFolder(sources.sysfsRoot, blockName));
     if (!device)
         return std::nullopt;
     if (std::optional<std::string> encoded = UdevProperty(sources, *device, "ID_FS_LABEL_ENC"))

@@ -2,6 +2,7 @@
 
 #include "Mounts.h"
 #include "Failure.h"
+#include "platform/Sysfs.h"
 
 #include <filesystem>
 #include <fstream>
@@ -39,10 +40,11 @@ TEST(FbinstMounts, PartitionsComeFromSysfs) {
     std::ofstream(disk / "sdb2/partition") << "2\n";
     std::ofstream(disk / "sdb2/dev") << "8:18\n";
     std::ofstream(disk / "queue/dev") << "9:9\n";
-    auto devices = DiskAndPartitions(makedev(8, 16), root.string());
+    auto devices = platform::DiskAndPartitions(makedev(8, 16), root.string());
     std::sort(devices.begin(), devices.end());
     EXPECT_EQ(devices, (std::vector<dev_t>{makedev(8, 16), makedev(8, 17), makedev(8, 18)}));
-    EXPECT_EQ(DiskAndPartitions(makedev(8, 32), root.string()), (std::vector<dev_t>{makedev(8, 32)}));
+    EXPECT_EQ(platform::DiskAndPartitions(makedev(8, 32), root.string()),
+              (std::vector<dev_t>{makedev(8, 32)}));
     fs::remove_all(root);
 }
 

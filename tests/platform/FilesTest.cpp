@@ -1,4 +1,5 @@
 #include "platform/Files.h"
+#include "platform/ReadWrite.h"
 
 #include <gtest/gtest.h>
 

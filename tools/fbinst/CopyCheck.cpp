@@ -1,7 +1,8 @@
 #include "CopyCheck.h"
 
 #include "Failure.h"
-#include "platform/Files.h"
+#include "platform/ReadWrite.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +13,6 @@
 #include <future>
 #include <regex>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace vornel::fbinst {
 
@@ -67,20 +67,17 @@ class SourceFile {
   public:
     explicit SourceFile(const std::string& path)
         : path_(path), fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        if (fd_ < 0)
+        if (!fd_.Valid())
             throw Failure("cannot read \"" + path + "\" to check the copy");
     }
-    ~SourceFile() { close(fd_); }
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
 
     std::uint64_t Bytes() const {
         struct stat info {};
-        return fstat(fd_, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+        return fstat(fd_.Get(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     }
     // Fills `piece` from `offset`; false when the file ends first.
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> piece) const {
-        const std::int64_t read = platform::ReadFullyAt(fd_, offset, piece);
+        const std::int64_t read = platform::ReadFullyAt(fd_.Get(), offset, piece);
         if (read < 0)
             throw Failure("cannot read \"" + path_ + "\" to check the copy: " + std::strerror(errno));
         return read == static_cast<std::int64_t>(piece.size());
@@ -88,7 +85,7 @@ class SourceFile {
 
   private:
     std::string path_;
-    int fd_;
+    platform::UniqueFd fd_;
 };
 
 struct Piece {

@@ -1,7 +1,8 @@
 #include "Disk.h"
 
 #include "Failure.h"
-#include "platform/Files.h"
+#include "platform/ReadWrite.h"
+#include "platform/Sysfs.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -33,29 +33,22 @@ std::string OwnPath(int fd) {
 
 // The device number sysfs gives the block device named like the node at `path`; 0 when none.
 dev_t ListedDeviceNumber(const std::string& path, const std::string& sysfsRoot) {
-    std::ifstream in(sysfsRoot + "/block/" + std::filesystem::path(path).filename().string() + "/dev");
-    unsigned major = 0, minor = 0;
-    char colon = 0;
-    if (!(in >> major >> colon >> minor) || colon != ':')
-        return 0;
-    return makedev(major, minor);
+    const std::optional<std::string> number = platform::ReadTrimmedFile(
+        platform::BlockFolder(sysfsRoot, std::filesystem::path(path).filename().string()) + "/dev");
+    return number ? platform::ParseDeviceNumber(*number).value_or(0) : 0;
 }
 
 } // namespace
 
 Disk::Disk(const std::string& path, bool isImageFile, bool writable, const std::string& sysfsRoot)
     : path_(path), isImageFile_(isImageFile), writable_(writable) {
-    fd_ = open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0 && errno == ELOOP)
+    fd_.Reset(open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!fd_.Valid() && errno == ELOOP)
         throw Failure(path + " is a symbolic link; name the drive itself");
-    if (fd_ < 0)
+    if (!fd_.Valid())
         throw Failure("cannot open " + path + ": " + SystemText());
-    const auto fail = [&](const std::string& message) {
-        close(fd_);
-        fd_ = -1;
-        throw Failure(message);
-    };
-    if (fstat(fd_, &identity_) != 0)
+    const auto fail = [](const std::string& message) { throw Failure(message); };
+    if (fstat(fd_.Get(), &identity_) != 0)
         fail("cannot examine " + path + ": " + SystemText());
     if (isImageFile) {
         if (!S_ISREG(identity_.st_mode))
@@ -66,13 +59,13 @@ Disk::Disk(const std::string& path, bool isImageFile, bool writable, const std::
         if (identity_.st_rdev != ListedDeviceNumber(path, sysfsRoot))
             fail(path + " is not the device the system lists under that name");
         int sectorBytes = 0;
-        if (ioctl(fd_, BLKSSZGET, &sectorBytes) != 0)
+        if (ioctl(fd_.Get(), BLKSSZGET, &sectorBytes) != 0)
             fail("cannot read the sector size of " + path + ": " + SystemText());
         if (sectorBytes != 512)
             fail(path + " has " + std::to_string(sectorBytes) +
                  "-byte sectors; only 512-byte sectors are supported");
     }
-    if (flock(fd_, (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
+    if (flock(fd_.Get(), (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
         fail(path + " is in use by another run of the disk tool");
     bytes_ = CurrentBytes();
     if (bytes_ == 0)
@@ -80,19 +73,17 @@ Disk::Disk(const std::string& path, bool isImageFile, bool writable, const std::
 }
 
 void Disk::ClaimExclusively() {
-    if (isImageFile_ || exclusiveFd_ >= 0)
+    if (isImageFile_ || exclusiveFd_.Valid())
         return;
-    exclusiveFd_ = open(OwnPath(fd_).c_str(), (writable_ ? O_RDWR : O_RDONLY) | O_EXCL | O_CLOEXEC);
-    if (exclusiveFd_ < 0)
+    exclusiveFd_.Reset(
+        open(OwnPath(fd_.Get()).c_str(), (writable_ ? O_RDWR : O_RDONLY) | O_EXCL | O_CLOEXEC));
+    if (!exclusiveFd_.Valid())
         throw Failure(path_ + " is in use (mounted, or held by another program): " + SystemText());
 }
 
 void Disk::WithoutExclusiveClaim(const std::function<void()>& work) {
-    const bool claimed = exclusiveFd_ >= 0;
-    if (claimed) {
-        close(exclusiveFd_);
-        exclusiveFd_ = -1;
-    }
+    const bool claimed = exclusiveFd_.Valid();
+    exclusiveFd_.Reset();
     work();
     if (claimed)
         ClaimExclusively();
@@ -100,8 +91,8 @@ void Disk::WithoutExclusiveClaim(const std::function<void()>& work) {
 
 void Disk::TellSystemNewTable() {
     // The table on the medium is right either way; without this the system sees it at the next plug-in.
-    if (exclusiveFd_ >= 0)
-        ioctl(exclusiveFd_, BLKRRPART);
+    if (exclusiveFd_.Valid())
+        ioctl(exclusiveFd_.Get(), BLKRRPART);
 }
 
 void Disk::CheckSize() const {
@@ -115,25 +106,18 @@ std::uint64_t Disk::CurrentBytes() const {
     std::uint64_t bytes = 0;
     if (isImageFile_) {
         struct stat info {};
-        if (fstat(fd_, &info) == 0)
+        if (fstat(fd_.Get(), &info) == 0)
             bytes = static_cast<std::uint64_t>(info.st_size);
-    } else if (ioctl(fd_, BLKGETSIZE64, &bytes) != 0) {
+    } else if (ioctl(fd_.Get(), BLKGETSIZE64, &bytes) != 0) {
         bytes = 0;
     }
     return bytes - bytes % 512;
 }
 
-Disk::~Disk() {
-    if (exclusiveFd_ >= 0)
-        close(exclusiveFd_);
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 void Disk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
     if (offset > bytes_ || bytes.size() > bytes_ - offset)
         throw Failure("read beyond the end of " + path_);
-    const std::int64_t read = platform::ReadFullyAt(fd_, offset, bytes);
+    const std::int64_t read = platform::ReadFullyAt(fd_.Get(), offset, bytes);
     if (read != static_cast<std::int64_t>(bytes.size()))
         throw Failure("reading " + path_ + " failed at byte " +
                       std::to_string(offset + std::max<std::int64_t>(read, 0)) + ": " +
@@ -143,17 +127,11 @@ void Disk::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
 void Disk::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     if (offset > bytes_ || bytes.size() > bytes_ - offset)
         throw Failure("refusing to write beyond the end of " + path_);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw Failure("writing " + path_ + " failed at byte " + std::to_string(offset + done) + ": " +
-                          (n == 0 ? std::string("nothing was written") : SystemText()));
-        done += static_cast<std::size_t>(n);
-    }
+    const platform::IoResult written = platform::WriteAllAt(fd_.Get(), offset, bytes.data(), bytes.size());
+    if (written.bytes != bytes.size())
+        throw Failure(
+            "writing " + path_ + " failed at byte " + std::to_string(offset + written.bytes) + ": " +
+            (written.error == 0 ? std::string("nothing was written") : std::strerror(written.error)));
 }
 
 void Disk::ZeroRange(std::uint64_t offset, std::uint64_t length) {
@@ -167,18 +145,18 @@ void Disk::ZeroRange(std::uint64_t offset, std::uint64_t length) {
 }
 
 void Disk::Sync() {
-    if (fsync(fd_) != 0)
+    if (fsync(fd_.Get()) != 0)
         throw Failure("flushing " + path_ + " failed: " + SystemText());
 }
 
 EarlyWriteback::EarlyWriteback(const Disk& disk)
     : fd_(open(OwnPath(disk.Descriptor()).c_str(), O_RDONLY | O_CLOEXEC)) {
     // Without a descriptor nothing is flushed early; the final flush does all the work.
-    if (fd_ < 0)
+    if (!fd_.Valid())
         return;
     thread_ = std::thread([this] {
         while (!stop_.load()) {
-            fdatasync(fd_);
+            fdatasync(fd_.Get());
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     });
@@ -188,8 +166,6 @@ EarlyWriteback::~EarlyWriteback() {
     stop_.store(true);
     if (thread_.joinable())
         thread_.join();
-    if (fd_ >= 0)
-        close(fd_);
 }
 
 } // namespace vornel::fbinst

@@ -4,6 +4,8 @@
 // so no later change of the name can point a write elsewhere. Every write is checked against the
 // drive's size first and every failure is a Failure.
 
+#include "platform/UniqueFd.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,7 +24,6 @@ class Disk {
     // of the tool, exclusively when `writable`, or throws a Failure saying it is in use.
     Disk(const std::string& path, bool isImageFile, bool writable = true,
          const std::string& sysfsRoot = "/sys");
-    ~Disk();
     Disk(const Disk&) = delete;
     Disk& operator=(const Disk&) = delete;
 
@@ -31,7 +32,7 @@ class Disk {
     // What the descriptor refers to (st_rdev for a device, st_dev and st_ino for an image).
     const struct stat& Identity() const { return identity_; }
     // The descriptor to hand to a helper program (see kChildDrivePath).
-    int Descriptor() const { return fd_; }
+    int Descriptor() const { return fd_.Get(); }
     std::uint64_t Bytes() const { return bytes_; }
     std::uint64_t Sectors() const { return bytes_ / 512; }
     // The size now, in whole sectors: 0 when it cannot be read (a stick pulled out).
@@ -59,8 +60,8 @@ class Disk {
     std::string path_;
     bool isImageFile_;
     bool writable_;
-    int fd_ = -1;
-    int exclusiveFd_ = -1;
+    platform::UniqueFd fd_;
+    platform::UniqueFd exclusiveFd_;
     struct stat identity_ {};
     std::uint64_t bytes_ = 0;
 };
@@ -77,7 +78,7 @@ class EarlyWriteback {
     EarlyWriteback& operator=(const EarlyWriteback&) = delete;
 
   private:
-    int fd_ = -1;
+    platform::UniqueFd fd_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -3,6 +3,8 @@
 #include "ExternalTool.h"
 #include "Failure.h"
 #include "platform/Files.h"
+#include "platform/ReadWrite.h"
+#include "platform/UniqueFd.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,20 +19,13 @@ namespace {
 class TempFile {
   public:
     explicit TempFile(const std::string& bytes) : path_(platform::TempPath() + "fbinst-XXXXXX") {
-        const int fd = mkstemp(path_.data());
-        if (fd < 0)
+        platform::UniqueFd file(mkstemp(path_.data()));
+        if (!file.Valid())
             throw Failure("cannot create a temporary file in " + platform::TempPath());
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) {
-                close(fd);
-                unlink(path_.c_str());
-                throw Failure("cannot write a temporary file in " + platform::TempPath());
-            }
-            done += static_cast<std::size_t>(n);
+        if (platform::WriteAll(file.Get(), bytes.data(), bytes.size()).bytes != bytes.size()) {
+            unlink(path_.c_str());
+            throw Failure("cannot write a temporary file in " + platform::TempPath());
         }
-        close(fd);
     }
     ~TempFile() { unlink(path_.c_str()); }
     TempFile(const TempFile&) = delete;

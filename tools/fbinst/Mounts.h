@@ -2,6 +2,7 @@
 // Which file systems of a drive are mounted, and unmounting them before the drive is written.
 
 #include "Disk.h"
+#include "platform/MountInfo.h"
 
 #include <string>
 #include <sys/types.h>
@@ -9,18 +10,11 @@
 
 namespace vornel::fbinst {
 
-struct MountedVolume {
-    dev_t device = 0;
-    std::string mountPoint;
-};
+using MountedVolume = platform::MountEntry;
 
-// The entries of /proc/self/mountinfo text whose device is one of `devices` (mount points with
-// their octal escapes decoded).
+// The entries of /proc/self/mountinfo text whose device is one of `devices`.
 std::vector<MountedVolume> MountsOfDevices(const std::string& mountInfoText,
                                            const std::vector<dev_t>& devices);
-
-// The disk's own device number and those of its partitions, from sysfs under `sysfsRoot`.
-std::vector<dev_t> DiskAndPartitions(dev_t disk, const std::string& sysfsRoot);
 
 // A block device: unmounts every mounted file system of it and its partitions, and throws
 // Failure naming the mount point when one cannot be unmounted. An image file: throws when a

@@ -4,6 +4,7 @@
 #include "package/EntryPath.h"
 #include "package/u_Package.h"
 #include "platform/Files.h"
+#include "platform/ReadWrite.h"
 
 #include <cerrno>
 #include <cstring>
@@ -50,30 +51,23 @@ struct Deflater {
 
 PackageWriter::PackageWriter(std::string outPath, int level)
     : outPath_(std::move(outPath)), partPath_(outPath_ + ".part"), level_(level) {
-    fd_ = ::open(partPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0)
+    fd_.Reset(::open(partPath_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd_.Valid())
         throw platform::EFCreateError(partPath_, errno);
 }
 
 PackageWriter::~PackageWriter() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    fd_.Reset();
     if (!finished_)
         ::unlink(partPath_.c_str());
 }
 
 void PackageWriter::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw std::runtime_error("cannot write \"" + partPath_ + "\": " + std::strerror(errno));
-        bytes += n;
-        offset += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    const platform::IoResult written =
+        platform::WriteAllAt(fd_.Get(), static_cast<std::uint64_t>(offset), data, size);
+    if (written.bytes != size)
+        throw std::runtime_error("cannot write \"" + partPath_ +
+                                 "\": " + std::strerror(written.error != 0 ? written.error : EIO));
 }
 
 void PackageWriter::AddStream(const std::string& name, const Reader& read, std::uint32_t attributes) {
@@ -121,18 +115,14 @@ void PackageWriter::AddStream(const std::string& name, const Reader& read, std::
 
 void PackageWriter::AddFile(const std::string& name, const std::string& sourcePath,
                             std::uint32_t attributes) {
-    const int source = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (source < 0)
+    const platform::UniqueFd source(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!source.Valid())
         throw platform::EFOpenError(sourcePath, errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{source};
     AddStream(
         name,
         [&](unsigned char* buffer, std::size_t size) -> std::size_t {
             for (;;) {
-                ssize_t n = ::read(source, buffer, size);
+                ssize_t n = ::read(source.Get(), buffer, size);
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n < 0)
@@ -162,11 +152,10 @@ void PackageWriter::Finish() {
     StoreLE(header + 7, static_cast<std::uint64_t>(totalSize_), 8);
     StoreLE(header + 15, static_cast<std::uint64_t>(end_ - package::kHeaderSize), 8);
     WriteAt(0, header, sizeof header);
-    if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0 || ::close(fd_) != 0) {
-        fd_ = -1;
+    if (::ftruncate(fd_.Get(), static_cast<off_t>(end_)) != 0 || !fd_.Close()) {
+        fd_.Reset();
         throw std::runtime_error("cannot finish \"" + partPath_ + "\": " + std::strerror(errno));
     }
-    fd_ = -1;
     if (::rename(partPath_.c_str(), outPath_.c_str()) != 0)
         throw platform::EFCreateError(outPath_, errno);
     finished_ = true;

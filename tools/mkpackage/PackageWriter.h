@@ -2,6 +2,8 @@
 // Writes a package file: entries appended one by one, each deflated as it is read, and the header
 // written last. The package appears under its name only once it is complete.
 
+#include "platform/UniqueFd.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,7 +37,7 @@ class PackageWriter {
     std::string outPath_;
     std::string partPath_;
     int level_;
-    int fd_ = -1;
+    platform::UniqueFd fd_;
     std::int64_t end_ = 23;
     std::int32_t count_ = 0;
     std::int64_t totalSize_ = 0;
