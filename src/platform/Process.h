@@ -1,6 +1,8 @@
 #pragma once
-// Starting an outside program without a shell or a terminal and waiting for its end in slices,
-// so the caller can keep its window serviced between them.
+// Starting an outside program without a shell, feeding and reading it through pipes, and waiting
+// for its end in slices, so the caller can keep its window serviced between them.
+
+#include "platform/UniqueFd.h"
 
 #include <chrono>
 #include <functional>
@@ -23,20 +25,37 @@ struct ProcessOutcome {
     bool Succeeded() const { return started && exited && exitCode == 0; }
 };
 
+using ChildOutput = std::function<void(std::string_view)>;
+
 // What the caller wants of a program besides its end.
 struct ChildOptions {
-    // Its stderr still reaches ours, line by line as it comes, and its last line is kept.
+    // Its stderr is read as it comes and its last line kept. Each piece goes to `onErrors`, or
+    // without one (with `captureErrors`) on to our stderr.
     bool captureErrors = false;
+    ChildOutput onErrors;
+    // Its stdout is handed to `onOutput` piece by piece; without one it goes where ours goes.
+    ChildOutput onOutput;
+    // Written to its standard input, which then ends.
+    std::string input;
     // Standard input becomes one end of a socket pair that reads as empty: the program may write
-    // to it, and each piece it writes is handed to `onSideChannel`. `sideChannelEnvironment`
-    // ("NAME=value") tells the program so.
-    std::function<void(std::string_view)> onSideChannel;
+    // to it, and each piece it writes is handed to `onSideChannel` (`input` is then not used).
+    // `sideChannelEnvironment` ("NAME=value") tells the program so.
+    ChildOutput onSideChannel;
     std::string sideChannelEnvironment;
+    // "NAME=value" entries that replace ours of the same name in the program's environment.
+    std::vector<std::string> environment;
+    // This descriptor of ours becomes the program's descriptor 3.
+    int descriptor3 = -1;
+    // A session of its own, so it has no terminal.
+    bool ownSession = true;
+    // The program is killed when the thread that started it ends, and never starts at all when
+    // that thread has already gone, so no helper goes on writing after its caller was killed.
+    bool dieWithParent = false;
 };
 
-// One started program. argv[0] is the program: a path, or a bare name looked up in PATH.
-// Standard input is /dev/null, output goes where ours goes, and the program runs in a session of
-// its own, so it has no terminal. Descriptors other than 0, 1 and 2 are not passed on.
+// One started program. argv[0] is the program: a path, or a bare name found by FindProgram.
+// Standard input is /dev/null unless given, output goes where ours goes unless read, signals
+// have their default handling, and descriptors beyond 2 (or 3) are not passed on.
 class ChildProcess {
   public:
     explicit ChildProcess(const std::vector<std::string>& argv, ChildOptions options = {});
@@ -48,7 +67,7 @@ class ChildProcess {
 
     bool Started() const { return outcome_.started; }
 
-    // Waits at most `slice` for the end, reading what the program writes meanwhile. True once
+    // Waits at most `slice` for the end, feeding and reading the program meanwhile. True once
     // the program has ended (or never started).
     bool WaitSlice(std::chrono::milliseconds slice);
 
@@ -56,15 +75,21 @@ class ChildProcess {
     const ProcessOutcome& Outcome() const { return outcome_; }
 
   private:
+    void Start(const std::vector<std::string>& argv);
     void Reap(int status);
-    // Reads what is waiting on the capture descriptors, without blocking.
-    void Drain();
+    // Reads what is waiting on the read descriptors and writes what the input pipe takes,
+    // without blocking.
+    void Serve();
+    void TakeErrors(std::string_view bytes);
 
     ChildOptions options_;
     pid_t pid_ = -1;
-    int pidFd_ = -1;
-    int errorsFd_ = -1;
-    int sideChannelFd_ = -1;
+    UniqueFd pidFd_;
+    UniqueFd errorsFd_;
+    UniqueFd outputFd_;
+    UniqueFd sideChannelFd_;
+    UniqueFd inputFd_;
+    std::size_t inputWritten_ = 0;
     std::string errorLine_; // the line being received
     bool ended_ = false;
     ProcessOutcome outcome_;

@@ -19,7 +19,7 @@ struct ToolRun {
 // tool opened and checked, whatever its name points to by then.
 constexpr const char* kChildDrivePath = "/proc/self/fd/3";
 
-// Runs argv[0] (looked up in $PATH, then /usr/sbin and /sbin) with `input` on its stdin; its
+// Runs argv[0] (found by platform::FindProgram) with `input` on its stdin; its
 // stdout is handed to `onOutput` piece by piece as it arrives. `driveFd`, when given, becomes the
 // child's descriptor 3 (kChildDrivePath). The environment is this process's, with mtools told to
 // skip its geometry checks and read no user settings, in the C.UTF-8 locale, so names keep every
