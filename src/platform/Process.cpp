@@ -217,11 +217,17 @@ void ChildProcess::Start(const std::vector<std::string>& argv) {
                            options_.dieWithParent,
                            ::getpid()};
 
+    // No handler of ours may run in the child before it has set every signal to its default.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     pid_ = ::fork();
     if (pid_ == 0)
         ExecInChild(setup);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (pid_ < 0) {
-        outcome_.startError = errno;
+        outcome_.startError = forkError;
         return;
     }
     // The child's ends go; the status pipe then reads its errno, or nothing once exec succeeded.
