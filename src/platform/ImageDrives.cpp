@@ -24,17 +24,6 @@ std::vector<std::string_view> SplitEntries(std::string_view text) {
     return entries;
 }
 
-int LetterIndex(std::string_view letter) {
-    if (letter.size() != 1)
-        return -1;
-    char c = letter[0];
-    if (c >= 'a' && c <= 'z')
-        return c - 'a';
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    return -1;
-}
-
 std::string Problem(std::string_view entry, const std::string& why) {
     return "VORNEL_DRIVES: entry \"" + std::string(entry) + "\" skipped: " + why;
 }
@@ -53,6 +42,14 @@ std::string PathProblem(const std::string& path) {
 
 } // namespace
 
+int DriveLetterIndex(char letter) {
+    if (letter >= 'a' && letter <= 'z')
+        return letter - 'a';
+    if (letter >= 'A' && letter <= 'Z')
+        return letter - 'A';
+    return -1;
+}
+
 ImageDriveList ReadImageDrives(std::string_view text) {
     ImageDriveList list;
     std::array<int, 26> entriesPerLetter{};
@@ -69,7 +66,7 @@ ImageDriveList ReadImageDrives(std::string_view text) {
             list.problems.push_back(Problem(entry, "expected LETTER=/path/to/image"));
             continue;
         }
-        int letter = LetterIndex(entry.substr(0, equals));
+        int letter = equals == 1 ? DriveLetterIndex(entry[0]) : -1;
         if (letter < 0) {
             list.problems.push_back(Problem(entry, "the drive letter must be one of A to Z"));
             continue;

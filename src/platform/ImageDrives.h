@@ -8,6 +8,9 @@
 
 namespace vornel::platform {
 
+// 0 for 'A' or 'a' up to 25 for 'Z' or 'z'; -1 for any other character.
+int DriveLetterIndex(char letter);
+
 struct ImageDrive {
     char letter = 0; // 'A' to 'Z'
     std::string path;

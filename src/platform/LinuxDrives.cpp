@@ -2,6 +2,7 @@
 
 #include "platform/Drives.h"
 #include "platform/Files.h"
+#include "platform/ImageDrives.h"
 #include "platform/LinuxDrivesLabel.h"
 #include "platform/LinuxDrivesSysfs.h"
 #include "platform/LinuxDrivesUdev.h"
@@ -116,10 +117,6 @@ class LinuxDriveQueries final : public DriveQueries {
     DriveLetterMap map_;
 };
 
-char UpperLetter(char letter) {
-    return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
-}
-
 } // namespace
 
 LinuxDriveSources SystemDriveSources() {
@@ -135,18 +132,19 @@ std::unique_ptr<DriveQueries> CreateLinuxDriveQueries(const LinuxDriveSources& s
 
 std::optional<DriveTarget> ResolveRemovableDrive(char letter, const LinuxDriveSources& sources,
                                                  std::string& error) {
-    const char upper = UpperLetter(letter);
-    if (upper < 'A' || upper > 'Z') {
+    const int index = DriveLetterIndex(letter);
+    if (index < 0) {
         const bool printable = letter > ' ' && letter < 127;
         error = (printable ? "\"" + std::string(1, letter) + "\""
                            : "The character " + std::to_string(static_cast<unsigned char>(letter))) +
                 " is not a drive letter.";
         return std::nullopt;
     }
+    const char upper = static_cast<char>('A' + index);
     const std::string name = std::string(1, upper) + ":";
     const DriveLetterContext context = ReadDriveLetterContext(sources);
     const std::optional<LetteredDisk> disk = FindLetteredDisk(sources, context, upper);
-    if (!disk && (context.images.claimedLetters & (1u << (upper - 'A')))) {
+    if (!disk && (context.images.claimedLetters & (1u << index))) {
         error = "The VORNEL_DRIVES entry for drive " + name + " cannot be used.";
         return std::nullopt;
     }

@@ -11,14 +11,6 @@ namespace vornel::platform {
 
 namespace {
 
-int LetterIndex(char letter) {
-    if (letter >= 'a' && letter <= 'z')
-        return letter - 'a';
-    if (letter >= 'A' && letter <= 'Z')
-        return letter - 'A';
-    return -1;
-}
-
 bool IsMmcDisk(std::string_view name) {
     return name.starts_with("mmcblk");
 }
@@ -36,7 +28,7 @@ bool IsRemovableDisk(const std::string& diskFolder, std::string_view name) {
 } // namespace
 
 const LetteredDisk* DriveLetterMap::Find(char letter) const {
-    int index = LetterIndex(letter);
+    int index = DriveLetterIndex(letter);
     if (index < 0 || !byLetter_[index])
         return nullptr;
     return &*byLetter_[index];
@@ -52,7 +44,7 @@ std::uint32_t DriveLetterMap::LettersInUse() const {
 }
 
 void DriveLetterMap::Set(char letter, std::optional<LetteredDisk> disk) {
-    int index = LetterIndex(letter);
+    int index = DriveLetterIndex(letter);
     if (index >= 0)
         byLetter_[index] = std::move(disk);
 }
@@ -66,7 +58,7 @@ DriveLetterContext ReadDriveLetterContext(const LinuxDriveSources& sources) {
 std::optional<LetteredDisk> FindLetteredDisk(const LinuxDriveSources& sources,
                                              const DriveLetterContext& context, char letter) {
     const ImageDriveList& images = context.images;
-    const int index = LetterIndex(letter);
+    const int index = DriveLetterIndex(letter);
     if (index < 0)
         return std::nullopt;
     const char upper = static_cast<char>('A' + index);
