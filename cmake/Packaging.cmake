@@ -3,7 +3,9 @@
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 
 install(FILES ${packaging}/org.vornel.Vornel.desktop DESTINATION ${VORNEL_SHARE_DIR}/applications)
-install(FILES ${packaging}/org.vornel.Vornel.metainfo.xml DESTINATION ${VORNEL_SHARE_DIR}/metainfo)
+# The release's version comes from the project's VERSION.
+configure_file(${packaging}/org.vornel.Vornel.metainfo.xml.in ${CMAKE_BINARY_DIR}/packaging/org.vornel.Vornel.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/org.vornel.Vornel.metainfo.xml DESTINATION ${VORNEL_SHARE_DIR}/metainfo)
 foreach(size 16 32 48 64 128 256)
   install(FILES ${PROJECT_SOURCE_DIR}/src/app/artwork/icon_${size}.png
     DESTINATION ${VORNEL_SHARE_DIR}/icons/hicolor/${size}x${size}/apps RENAME org.vornel.Vornel.png)

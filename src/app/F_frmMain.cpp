@@ -1,6 +1,6 @@
 #include "app/F_frmMain.h"
 
-#include "bootitems/F_frmConfig.h"
+#include "app/F_frmConfig.h"
 #include "builder/RunAndWait.h"
 #include "controls/Messages.h"
 #include "drives/DriveList.h"
@@ -162,7 +162,7 @@ void TfrmMain::btn_cleanClick() {
 }
 
 void TfrmMain::btn_configClick() {
-    bootitems::TfrmConfig frmConfig(dataFolder_, this);
+    TfrmConfig frmConfig(dataFolder_, this);
     frmConfig.exec();
 }
 

@@ -3,6 +3,7 @@
 #include "bootitems/IsoList.h"
 #include "builder/BootMenu.h"
 #include "builder/DeleteFolderTree.h"
+#include "disktool/ExitCodes.h"
 #include "drives/DriveList.h"
 #include "package/u_Package.h"
 #include "platform/Files.h"
@@ -115,9 +116,7 @@ std::string OutcomeText(const platform::ProcessOutcome& outcome) {
         return "无法启动磁盘工具 fbinst.exe";
     if (!outcome.exited)
         return "磁盘工具 fbinst.exe 被信号 " + std::to_string(outcome.signal) + " 中止";
-    // 3: the tool could not ask for rights on the stick; 126 and 127: pkexec, which asks for them,
-    // was refused or dismissed.
-    if (outcome.exitCode == 3 || outcome.exitCode == 126 || outcome.exitCode == 127)
+    if (disktool::GotNoRights(outcome.exitCode))
         return "磁盘工具 fbinst.exe 没有获得操作U盘的权限，错误码 " + std::to_string(outcome.exitCode);
     return "磁盘工具 fbinst.exe 返回错误码 " + std::to_string(outcome.exitCode);
 }

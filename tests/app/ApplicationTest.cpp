@@ -28,13 +28,13 @@ TEST(ApplicationTest, IdentityAndVersionRecord) {
     EXPECT_EQ(ui::ApplicationTitle(), QStringLiteral("VornelU盘装机"));
     // Qt's display name would be appended to the confirmation's caption "警告" on X11.
     EXPECT_EQ(QApplication::applicationDisplayName(), QApplication::applicationName());
-    EXPECT_EQ(QApplication::applicationVersion(), QStringLiteral("1.5.0.2"));
+    EXPECT_EQ(QApplication::applicationVersion(), QStringLiteral(VORNEL_VERSION));
     EXPECT_EQ(QApplication::organizationName(), QStringLiteral("Vornel"));
     const QCoreApplication* application = QCoreApplication::instance();
     EXPECT_EQ(application->property("CompanyName").toString(), QStringLiteral("Vornel"));
     EXPECT_EQ(application->property("ProductName").toString(), QStringLiteral("VornelU盘装机"));
-    EXPECT_EQ(application->property("ProductVersion").toString(), QStringLiteral("1.5"));
-    EXPECT_EQ(application->property("FileVersion").toString(), QStringLiteral("1.5.0.2"));
+    EXPECT_EQ(application->property("ProductVersion").toString(), QStringLiteral(VORNEL_PRODUCT_VERSION));
+    EXPECT_EQ(application->property("FileVersion").toString(), QStringLiteral(VORNEL_VERSION));
     EXPECT_FALSE(QApplication::windowIcon().isNull());
     EXPECT_TRUE(QApplication::windowIcon().availableSizes().contains(QSize(256, 256)));
 }

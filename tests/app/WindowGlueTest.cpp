@@ -2,8 +2,8 @@
 // buttons start, what reaches the disk tool, and that the window is serviced while it works.
 
 #include "PackageWriter.h"
+#include "app/F_frmConfig.h"
 #include "app/F_frmMain.h"
-#include "bootitems/F_frmConfig.h"
 
 #include <QApplication>
 #include <QDir>
@@ -155,7 +155,7 @@ TEST_F(WindowGlueTest, MakeWarnsWithNoAsDefaultPassesUsbZipAndKeepsTheWindowServ
 TEST_F(WindowGlueTest, TheConfigButtonOpensTheItemDialog) {
     Click(window->btn_config);
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].className, QString::fromLatin1(bootitems::TfrmConfig::staticMetaObject.className()));
+    EXPECT_EQ(seen[0].className, QString::fromLatin1(TfrmConfig::staticMetaObject.className()));
 }
 
 TEST_F(WindowGlueTest, AnImageOf4GiBIsRefusedBeforeTheWarning) {

@@ -80,8 +80,6 @@ TEST_F(FbinstImage, UsbHddFormatGivesDataFirstAndAHiddenActiveBootArea) {
 }
 
 TEST_F(FbinstImage, TheBootLoaderIsInstalledWhenTheToolCarriesIt) {
-    if (!HasBootLoader())
-        GTEST_SKIP() << "built without the boot loader library";
     ExpectFormatted({"G:", "format", "-f", "-a", "-p", "8m", "-e", "100m"});
     const auto code = BootLoaderMbrCode();
     const auto core = BootLoaderCore();

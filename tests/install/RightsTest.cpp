@@ -5,6 +5,7 @@
 #include "Rights.h"
 #include "Progress.h"
 #include "Tool.h"
+#include "disktool/ExitCodes.h"
 #include "fbinst/ImageChecks.h"
 
 #include <chrono>
@@ -183,7 +184,7 @@ TEST_F(RightsAsUser, AMissingLauncherIsAClearFailure) {
     ASSERT_TRUE(stick.made);
     const Elevation elevation{scratch_.Path() + "/no-such-pkexec", "/installed/fbinst.exe"};
     const Outcome run = RunInChild(true, {"C:", "info"}, stick.sources, elevation, scratch_.Path());
-    EXPECT_EQ(run.exitCode, kExitNoRights);
+    EXPECT_EQ(run.exitCode, disktool::kExitNoRights);
     EXPECT_NE(run.err.find("needs administrator rights, and pkexec, which asks for them, is not installed"),
               std::string::npos)
         << run.err;
@@ -207,7 +208,7 @@ TEST_F(RightsAsUser, ANodeThatIsNoBlockDeviceAsksForNoRights) {
     FakeStick stick(scratch_.Path(), false);
     const Elevation elevation{FakeLauncher(scratch_.Path(), 0), "/installed/fbinst.exe"};
     const Outcome run = RunInChild(true, {"C:", "info"}, stick.sources, elevation, scratch_.Path());
-    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.exitCode, disktool::kExitFailure);
     EXPECT_NE(run.err.find("is not a block device"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(scratch_.Path() + "/launched"));
 }
@@ -242,7 +243,7 @@ TEST_F(ElevatedSide, ADifferentDeviceIsRefused) {
     FakeStick stick(scratch_.Path(), true);
     ASSERT_TRUE(stick.made);
     const Outcome run = RunElevatedForm(stick, "/dev/sdz", "");
-    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.exitCode, disktool::kExitFailure);
     EXPECT_NE(run.err.find(": is now " + stick.node + ", no longer /dev/sdz: nothing was written"),
               std::string::npos)
         << run.err;
@@ -255,7 +256,7 @@ TEST_F(ElevatedSide, ALetterTheImageDrivesTakeIsRefused) {
     MakeSparseImage(image, 1 << 20);
     const std::uint64_t before = Fingerprint(image);
     const Outcome run = RunElevatedForm(stick, stick.node, "C=" + image);
-    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.exitCode, disktool::kExitFailure);
     EXPECT_NE(run.err.find("is no longer the block device"), std::string::npos) << run.err;
     EXPECT_EQ(Fingerprint(image), before);
 }
@@ -265,7 +266,7 @@ TEST_F(ElevatedSide, TheSameDeviceGoesOnToTheTool) {
     ASSERT_TRUE(stick.made);
     // Past the check the tool opens the node, which has no device behind it.
     const Outcome run = RunElevatedForm(stick, stick.node, "");
-    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.exitCode, disktool::kExitFailure);
     EXPECT_EQ(run.err.find("no longer"), std::string::npos) << run.err;
 }
 
@@ -275,7 +276,7 @@ TEST_F(ElevatedSide, TheProgressArgumentIsTakenOffBeforeTheChecks) {
     const Outcome run =
         RunInChild(false, {"--elevated", kProgressMarker, stick.node, "", scratch_.Path(), "C:", "info"},
                    stick.sources, Elevation{"/nonexistent", "/nonexistent"}, scratch_.Path());
-    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(run.exitCode, disktool::kExitFailure);
     EXPECT_EQ(run.err.find("no longer"), std::string::npos) << run.err;
 }
 
@@ -283,7 +284,7 @@ TEST_F(ElevatedSide, IsOnlyForRoot) {
     FakeStick stick(scratch_.Path(), true);
     ASSERT_TRUE(stick.made);
     const Outcome run = RunElevatedForm(stick, stick.node, "", true);
-    EXPECT_EQ(run.exitCode, kExitNoRights);
+    EXPECT_EQ(run.exitCode, disktool::kExitNoRights);
     EXPECT_NE(run.err.find("is only for the tool run as root"), std::string::npos) << run.err;
 }
 

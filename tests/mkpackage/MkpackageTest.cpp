@@ -168,7 +168,5 @@ TEST(DataFolder, TheBuiltPackageCarriesEveryFileItsListNames) {
         EXPECT_TRUE(fs::is_regular_file(dir.path / line)) << line;
         start = list.find_first_not_of("\r\n", end);
     }
-#ifdef VORNEL_HAS_DISK_TOOL
     EXPECT_TRUE(fs::is_regular_file(dir.path / "fbinst.exe"));
-#endif
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The boot loader's pieces as the disk tool installs them. A build without the loader library
-// gives empty pieces and no config; the tool's layout is the same either way.
+// The boot loader's pieces as the disk tool installs them: GRUB's MBR code and core image, and the
+// config translated from the boot menus, all from the loader library.
 
 #include <cstdint>
 #include <span>
@@ -9,10 +9,9 @@
 
 namespace vornel::fbinst {
 
-bool HasBootLoader();
 std::span<const std::uint8_t> BootLoaderMbrCode();
 std::span<const std::uint8_t> BootLoaderCore();
-// Where the loader reads its config inside the boot area; empty without the loader.
+// Where the loader reads its config inside the boot area.
 std::string BootLoaderConfigPath();
 std::string BootLoaderConfig(const std::vector<std::string>& fbCfgLines,
                              const std::vector<std::string>& menuLstLines);

@@ -1,16 +1,17 @@
 #include "Rights.h"
 
-#include "Arguments.h"
+#include "Failure.h"
 #include "Progress.h"
 #include "Tool.h"
+#include "disktool/ExitCodes.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <limits.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,27 +27,11 @@ std::string DriveName(char letter, const std::string& device) {
     return std::string("drive ") + letter + ": (" + device + ")";
 }
 
-// The block device a user's command line is about, or empty when it needs no rights (or is
-// wrong in a way the tool itself reports without any rights).
-struct BlockTarget {
-    char letter = 0;
-    std::string device;
-};
-
-BlockTarget FindBlockTarget(const std::vector<std::string>& args,
-                            const platform::LinuxDriveSources& sources) {
-    Command command;
-    try {
-        command = ParseCommand(args);
-    } catch (const std::exception&) {
-        return {}; // the tool itself reports what is wrong with the command line
-    }
-    std::string why;
-    const auto target = platform::ResolveRemovableDrive(command.letter, sources, why);
+// A block device needs rights; an image file (or a node that is neither, which opening the drive
+// reports) never does.
+bool IsBlockDevice(const CheckedTarget& target) {
     struct stat st {};
-    if (!target || target->isImageFile || ::stat(target->path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
-        return {};
-    return {command.letter, fs::absolute(target->path).string()};
+    return !target.drive.isImageFile && ::stat(target.path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 // The launcher's path: as given when it names a folder, otherwise the first on PATH.
@@ -69,21 +54,21 @@ std::string FindLauncher(const std::string& launcher) {
 // Becomes the launcher rather than waiting for it: pkexec keeps an authorization for the process
 // that started it, so with the window as that process one password covers all the commands of
 // an operation. The launcher's exit code (126 refused, 127 not authorized) is then the tool's.
-int ExecElevated(const BlockTarget& target, const std::vector<std::string>& args,
+int ExecElevated(const CheckedTarget& target, const std::vector<std::string>& args,
                  const platform::LinuxDriveSources& sources, const Elevation& elevation, std::ostream& out,
                  std::ostream& err) {
     const std::string launcher = FindLauncher(elevation.launcher);
     if (launcher.empty()) {
-        err << "fbinst: " << DriveName(target.letter, target.device)
+        err << "fbinst: " << DriveName(target.drive.letter, target.path)
             << " needs administrator rights, and pkexec, which asks for them, is not installed: nothing was "
                "written\n";
-        return kExitNoRights;
+        return disktool::kExitNoRights;
     }
     std::error_code ec;
     const std::string workingFolder = fs::current_path(ec).string();
     if (ec) {
         err << "fbinst: cannot tell the working folder: " << ec.message() << "\n";
-        return kExitFailure;
+        return disktool::kExitFailure;
     }
     // pkexec clears the environment and changes the working folder: all the root side needs
     // travels as arguments, and it checks them again itself.
@@ -91,53 +76,76 @@ int ExecElevated(const BlockTarget& target, const std::vector<std::string>& args
     // The window's offer of the progress channel would not survive pkexec's clean environment.
     if (ProgressOffered())
         command.push_back(kProgressMarker);
-    command.insert(command.end(), {target.device, sources.imageDrives, workingFolder});
+    command.insert(command.end(), {target.path, sources.imageDrives, workingFolder});
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& piece : command)
         argv.push_back(piece.data());
     argv.push_back(nullptr);
 
-    err << "fbinst: " << DriveName(target.letter, target.device)
+    err << "fbinst: " << DriveName(target.drive.letter, target.path)
         << " needs administrator rights, asked for through pkexec; if they are refused, nothing is written "
            "and the exit code is pkexec's (126 or 127)\n";
     out.flush();
     err.flush();
     ::execv(argv[0], argv.data());
     err << "fbinst: cannot start " << launcher << ": " << std::strerror(errno) << "\n";
-    return kExitNoRights;
+    return disktool::kExitNoRights;
 }
 
-// The root side: the letter must still resolve, with the user's image drives, to the very block
-// device the user's side resolved it to.
+struct CheckedCommand {
+    Command command;
+    CheckedTarget target;
+};
+
+// Root's own reading of the user's arguments, trusting nothing the user's side concluded: the
+// letter must still resolve, with the user's image drives, to the very block device the user's
+// side named. Throws Failure otherwise.
+CheckedCommand CheckAsRoot(const std::vector<std::string>& userArgs,
+                           const platform::LinuxDriveSources& sources, const std::string& device) {
+    const auto gone = [&] {
+        return Failure("the drive is no longer the block device " + device + ": nothing was written");
+    };
+    CheckedCommand checked;
+    try {
+        checked.command = ParseCommand(userArgs);
+        checked.target = ResolveTarget(checked.command.letter, sources);
+    } catch (const Failure&) {
+        throw gone();
+    }
+    if (!IsBlockDevice(checked.target))
+        throw gone();
+    if (checked.target.path != device)
+        throw Failure(std::string("drive ") + checked.command.letter + ": is now " + checked.target.path +
+                      ", no longer " + device + ": nothing was written");
+    return checked;
+}
+
+// The root side: parses and resolves for itself, checks, and runs the command on what it checked.
 int RunAsRoot(const std::vector<std::string>& args, platform::LinuxDriveSources sources, std::ostream& out,
               std::ostream& err) {
     if (args.size() < 4) {
         err << "fbinst: " << kElevatedMarker << " needs a device, the image drives and a working folder\n";
-        return kExitUsage;
+        return disktool::kExitUsage;
     }
     if (::geteuid() != 0) {
         err << "fbinst: " << kElevatedMarker << " is only for the tool run as root\n";
-        return kExitNoRights;
+        return disktool::kExitNoRights;
     }
     const std::string& device = args[1];
     sources.imageDrives = args[2];
     if (::chdir(args[3].c_str()) != 0) {
         err << "fbinst: cannot enter the working folder " << args[3] << ": " << std::strerror(errno) << "\n";
-        return kExitFailure;
+        return disktool::kExitFailure;
     }
     const std::vector<std::string> userArgs(args.begin() + 4, args.end());
-    const BlockTarget target = FindBlockTarget(userArgs, sources);
-    if (target.device.empty()) {
-        err << "fbinst: the drive is no longer the block device " << device << ": nothing was written\n";
-        return kExitFailure;
-    }
-    if (target.device != device) {
-        err << "fbinst: drive " << target.letter << ": is now " << target.device << ", no longer " << device
-            << ": nothing was written\n";
-        return kExitFailure;
-    }
-    return RunFbinst(userArgs, sources, out, err);
+    return ExitCodeOf(
+        [&] {
+            const CheckedCommand checked = CheckAsRoot(userArgs, sources, device);
+            RunCommand(checked.command, checked.target, sources.sysfsRoot, out);
+            return 0;
+        },
+        err);
 }
 
 std::string ThisExecutable() {
@@ -172,14 +180,14 @@ int RunFbinstWithRights(const std::vector<std::string>& args, const platform::Li
         }
         return RunAsRoot(elevated, sources, out, err);
     }
-    if (::geteuid() != 0) {
-        const BlockTarget target = FindBlockTarget(args, sources);
-        if (!target.device.empty())
-            return ExecElevated(target, args, sources, elevation, out, err);
-    }
-    if (ProgressOffered())
-        OpenProgressChannel();
-    return RunFbinst(args, sources, out, err);
+    return RunFbinst(args, sources, out, err,
+                     [&](const Command&, const CheckedTarget& target) -> std::optional<int> {
+                         if (::geteuid() != 0 && IsBlockDevice(target))
+                             return ExecElevated(target, args, sources, elevation, out, err);
+                         if (ProgressOffered())
+                             OpenProgressChannel();
+                         return std::nullopt;
+                     });
 }
 
 } // namespace vornel::fbinst

@@ -11,10 +11,6 @@
 
 namespace vornel::fbinst {
 
-// The exit code when the rights cannot be asked for. A refusal ends with pkexec's own code: 126
-// when the dialog was dismissed, 127 when not authorized or no one could be asked.
-constexpr int kExitNoRights = 3;
-
 // First argument of the command line run as root, followed by kProgressMarker when the window
 // offered the progress channel, the device path the user's side resolved, its VORNEL_DRIVES
 // value, its working folder and then the user's own arguments.
@@ -30,11 +26,12 @@ struct Elevation {
 // there and root's own, otherwise this executable.
 Elevation SystemElevation();
 
-// As root: runs the tool. As a user with a block device target: becomes `elevation` (never
-// returns then; the launcher's exit code is the tool's), or returns kExitNoRights with a clear
-// message when the launcher is missing. Every other case runs the tool directly, which reports
-// what is wrong. The elevated form (kElevatedMarker first) runs only as root, and only while the
-// letter still resolves to the same block device.
+// Parses the command and resolves its target once. As root: runs it. As a user with a block
+// device target: becomes `elevation` (never returns then; the launcher's exit code is the tool's,
+// see disktool/ExitCodes.h), or returns disktool::kExitNoRights with a clear message when the
+// launcher is missing. Every other case runs the command directly, or reports what is wrong. The
+// elevated form (kElevatedMarker first) runs only as root; it parses and resolves for itself, and
+// runs the command on that target only when it is the block device the user's side named.
 int RunFbinstWithRights(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
                         const Elevation& elevation, std::ostream& out, std::ostream& err);
 

@@ -1,10 +1,10 @@
 #include "Tool.h"
 
-#include "Arguments.h"
 #include "Disk.h"
 #include "Failure.h"
 #include "Mounts.h"
 #include "Verbs.h"
+#include "disktool/ExitCodes.h"
 
 #include <exception>
 #include <filesystem>
@@ -48,34 +48,52 @@ void Execute(const Command& command, Disk& drive, std::ostream& out) {
 
 } // namespace
 
-int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
-              std::ostream& out, std::ostream& err) {
+CheckedTarget ResolveTarget(char letter, const platform::LinuxDriveSources& sources) {
+    std::string why;
+    const auto drive = platform::ResolveRemovableDrive(letter, sources, why);
+    if (!drive)
+        throw Failure(std::string("drive ") + letter + ": is not a removable drive" +
+                      (why.empty() ? "" : " (" + why + ")"));
+    return {*drive, std::filesystem::absolute(drive->path).string()};
+}
+
+void RunCommand(const Command& command, const CheckedTarget& target, const std::string& sysfsRoot,
+                std::ostream& out) {
+    // Opened once, checked and locked before the first write, for the whole command.
+    Disk drive(target.path, target.drive.isImageFile, Writes(command.verb), sysfsRoot);
+    if (Writes(command.verb))
+        EnsureNothingMounted(drive, sysfsRoot);
+    drive.ClaimExclusively();
+    Execute(command, drive, out);
+    out.flush();
+    if (!out)
+        throw Failure("cannot write the output");
+}
+
+int ExitCodeOf(const std::function<int()>& work, std::ostream& err) {
     try {
-        const Command command = ParseCommand(args);
-        std::string why;
-        const auto target = platform::ResolveRemovableDrive(command.letter, sources, why);
-        if (!target)
-            throw Failure(std::string("drive ") + command.letter + ": is not a removable drive" +
-                          (why.empty() ? "" : " (" + why + ")"));
-        // An absolute path can never be taken for an option by the tools it is handed to.
-        const std::string path = std::filesystem::absolute(target->path).string();
-        // Opened once, checked and locked before the first write, for the whole command.
-        Disk drive(path, target->isImageFile, Writes(command.verb), sources.sysfsRoot);
-        if (Writes(command.verb))
-            EnsureNothingMounted(drive, sources.sysfsRoot);
-        drive.ClaimExclusively();
-        Execute(command, drive, out);
-        out.flush();
-        if (!out)
-            throw Failure("cannot write the output");
-        return 0;
+        return work();
     } catch (const UsageError& e) {
         err << "fbinst: " << e.what() << "\n" << kUsage;
-        return kExitUsage;
+        return disktool::kExitUsage;
     } catch (const std::exception& e) {
         err << "fbinst: " << e.what() << "\n";
-        return kExitFailure;
+        return disktool::kExitFailure;
     }
+}
+
+int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
+              std::ostream& out, std::ostream& err, const BeforeRun& beforeRun) {
+    return ExitCodeOf(
+        [&] {
+            const Command command = ParseCommand(args);
+            const CheckedTarget target = ResolveTarget(command.letter, sources);
+            if (const std::optional<int> handled = beforeRun ? beforeRun(command, target) : std::nullopt)
+                return *handled;
+            RunCommand(command, target, sources.sysfsRoot, out);
+            return 0;
+        },
+        err);
 }
 
 } // namespace vornel::fbinst

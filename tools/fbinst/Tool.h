@@ -1,20 +1,44 @@
 #pragma once
-// The disk tool as a whole: arguments in, exit code out. The drive letter resolves only through
-// the platform's removable set.
+// The disk tool as a whole: arguments in, exit code out. A command line is parsed once and its
+// drive letter resolved once, only through the platform's removable set, into the checked target
+// the command then runs on.
 
+#include "Arguments.h"
 #include "platform/Drives.h"
 
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace vornel::fbinst {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+// The drive a command works on: the letter's target in the removable set, and its path made
+// absolute, which the helper programs it is handed to can never take for an option.
+struct CheckedTarget {
+    platform::DriveTarget drive;
+    std::string path;
+};
+
+// Throws Failure saying why when `letter` is not a removable drive.
+CheckedTarget ResolveTarget(char letter, const platform::LinuxDriveSources& sources);
+
+// Opens the target's drive (checked and locked for the whole command), makes sure nothing of it
+// is mounted when the command writes, and runs the command. Throws Failure.
+void RunCommand(const Command& command, const CheckedTarget& target, const std::string& sysfsRoot,
+                std::ostream& out);
+
+// Runs `work` and returns its exit code, or reports what it threw on `err` ("fbinst: " and the
+// message, the usage text after a UsageError) and returns the exit code for it.
+int ExitCodeOf(const std::function<int()>& work, std::ostream& err);
+
+// Called with the parsed command and its checked target before the command runs: nullopt runs it
+// in this process; a value ends the tool with that exit code instead.
+using BeforeRun = std::function<std::optional<int>(const Command&, const CheckedTarget&)>;
 
 // `args` are the arguments after the program name. Messages go to `err`, prefixed "fbinst: ".
 int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
-              std::ostream& out, std::ostream& err);
+              std::ostream& out, std::ostream& err, const BeforeRun& beforeRun = {});
 
 } // namespace vornel::fbinst

@@ -121,8 +121,6 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
         << "boot area: " << Describe(layout.bootArea) << "\n"
         << "data:      " << Describe(layout.data) << "\n";
-    if (!HasBootLoader())
-        out << "note: this build carries no boot loader\n";
 }
 
 void FormatRestore(Disk& drive, std::ostream& out) {

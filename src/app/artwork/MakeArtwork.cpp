@@ -1,6 +1,7 @@
 // Draws the main window's artwork and writes it into the folder given as the only argument:
 //   vornel_artwork src/app/artwork
-// The outputs are committed; run this again after changing the drawing.
+// The outputs are committed; run this again after changing the drawing or the project's VERSION
+// (the background shows it).
 
 #include "artwork/Artwork.h"
 #include "artwork/ImageFiles.h"
@@ -15,7 +16,7 @@ namespace {
 using namespace vornel::artwork;
 
 void WriteAll(const std::string& folder) {
-    const QImage background = DrawBackground(QStringLiteral("1.5.0.2"));
+    const QImage background = DrawBackground(QStringLiteral(VORNEL_VERSION));
     WriteProgressiveJpeg(background, folder + "/background.jpg", 92);
 
     const QImage wideUp = DrawWideButton(background.copy(kWideButtonArea), false);

@@ -17,7 +17,7 @@ class QPushButton;
 class QTableWidget;
 class QTableWidgetItem;
 
-namespace vornel::bootitems {
+namespace vornel::app {
 
 class TfrmConfig : public QDialog {
     Q_OBJECT
@@ -29,7 +29,7 @@ class TfrmConfig : public QDialog {
     TfrmConfig(const std::string& dataFolder, QWidget* owner);
 
     // The rows as items, first to last.
-    std::vector<TISOFileInfo> Rows() const;
+    std::vector<bootitems::TISOFileInfo> Rows() const;
 
     // The controls, by the names the dialog gives them.
     QGroupBox* grp_add;
@@ -63,7 +63,7 @@ class TfrmConfig : public QDialog {
 
   private:
     void BuildLayout();
-    void AppendRow(const TISOFileInfo& item);
+    void AppendRow(const bootitems::TISOFileInfo& item);
     void KeepTitleWhole(QTableWidgetItem* cell);
 
     std::string listPath_;
@@ -73,4 +73,4 @@ class TfrmConfig : public QDialog {
 // also accepts a typed name of a file that does not exist.
 std::optional<std::string> ChooseImageFile(QWidget* parent);
 
-} // namespace vornel::bootitems
+} // namespace vornel::app

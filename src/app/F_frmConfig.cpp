@@ -1,4 +1,4 @@
-#include "bootitems/F_frmConfig.h"
+#include "app/F_frmConfig.h"
 
 #include "controls/Messages.h"
 #include "platform/Files.h"
@@ -13,7 +13,9 @@
 #include <QRegularExpression>
 #include <QTableWidget>
 
-namespace vornel::bootitems {
+namespace vornel::app {
+
+using bootitems::TISOFileInfo;
 
 namespace {
 
@@ -80,7 +82,7 @@ TISOFileInfo ItemOf(const QTableWidgetItem& titleCell) {
 } // namespace
 
 TfrmConfig::TfrmConfig(const std::string& dataFolder, QWidget* owner)
-    : QDialog(owner), dlgOpen(ChooseImageFile), listPath_(IsoListPath(dataFolder)) {
+    : QDialog(owner), dlgOpen(ChooseImageFile), listPath_(bootitems::IsoListPath(dataFolder)) {
     BuildLayout();
     ui::Guarded(this, [this] { FormCreate(); });
 }
@@ -184,7 +186,7 @@ void TfrmConfig::KeepTitleWhole(QTableWidgetItem* cell) {
 void TfrmConfig::FormCreate() {
     if (!platform::FileExists(listPath_))
         return;
-    for (const auto& item : ReadIsoList(listPath_))
+    for (const auto& item : bootitems::ReadIsoList(listPath_))
         AppendRow(item);
 }
 
@@ -199,9 +201,9 @@ void TfrmConfig::btn_addClick() {
     // A path with a line break cannot be kept in the one-line-per-item list file.
     if (title.isEmpty() || path.isEmpty() || HasLineBreak(path) || !platform::FileExists(path.toStdString()))
         return;
-    if (!PathFitsCommandLine(path.toStdString())) {
+    if (!bootitems::PathFitsCommandLine(path.toStdString())) {
         ui::Messages().ShowMessage(this, QStringLiteral("文件:") + path + QStringLiteral(" ") +
-                                             QString::fromUtf8(kPathMisfitReason) +
+                                             QString::fromUtf8(bootitems::kPathMisfitReason) +
                                              QStringLiteral("请把文件改名或移到其他文件夹后再添加。"));
         return;
     }
@@ -217,7 +219,7 @@ void TfrmConfig::btn_deleteClick() {
 }
 
 void TfrmConfig::btn_okClick() {
-    WriteIsoList(listPath_, Rows());
+    bootitems::WriteIsoList(listPath_, Rows());
     accept();
 }
 
@@ -246,4 +248,4 @@ std::optional<std::string> ChooseImageFile(QWidget* parent) {
     return dialog.selectedFiles().first().toStdString();
 }
 
-} // namespace vornel::bootitems
+} // namespace vornel::app

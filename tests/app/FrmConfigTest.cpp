@@ -1,6 +1,6 @@
-#include "bootitems/F_frmConfig.h"
+#include "app/F_frmConfig.h"
 
-#include "FileSizeLimit.h"
+#include "bootitems/FileSizeLimit.h"
 #include "builder/TempFolder.h"
 #include "support/RecordingMessages.h"
 
@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-using vornel::bootitems::TfrmConfig;
+using vornel::app::TfrmConfig;
 using vornel::test::ReadBytes;
 using vornel::test::RecordingMessages;
 using vornel::test::TempFolder;
@@ -299,7 +299,7 @@ TEST(ChooseImageFile, OffersImageFilesAndAcceptsATypedNameThatDoesNotExist) {
         chooser->selectFile(QString::fromStdString(typed));
         static_cast<QDialog*>(chooser)->accept();
     });
-    auto chosen = vornel::bootitems::ChooseImageFile(nullptr);
+    auto chosen = vornel::app::ChooseImageFile(nullptr);
     EXPECT_EQ(filters, QStringList{QStringLiteral("镜像文件 (*.img *.iso)")});
     ASSERT_TRUE(chosen.has_value());
     EXPECT_EQ(*chosen, typed);
