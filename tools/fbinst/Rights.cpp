@@ -4,10 +4,9 @@
 #include "Progress.h"
 #include "Tool.h"
 #include "disktool/ExitCodes.h"
+#include "platform/ProgramLookup.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits.h>
@@ -34,21 +33,10 @@ bool IsBlockDevice(const CheckedTarget& target) {
     return !target.drive.isImageFile && ::stat(target.path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
-// The launcher's path: as given when it names a folder, otherwise the first on PATH.
+// The launcher's path, or empty when there is no executable launcher.
 std::string FindLauncher(const std::string& launcher) {
-    if (launcher.find('/') != std::string::npos)
-        return ::access(launcher.c_str(), X_OK) == 0 ? launcher : std::string();
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/bin:/bin";
-    for (size_t start = 0; start <= folders.size();) {
-        const size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string folder = end > start ? folders.substr(start, end - start) : ".";
-        const std::string candidate = folder + "/" + launcher;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return {};
+    const auto found = platform::FindProgram(launcher);
+    return found && ::access(found->c_str(), X_OK) == 0 ? *found : std::string();
 }
 
 // Becomes the launcher rather than waiting for it: pkexec keeps an authorization for the process
@@ -159,14 +147,12 @@ std::string ThisExecutable() {
 Elevation SystemElevation() {
     Elevation elevation;
     elevation.tool = ThisExecutable();
-#ifdef VORNEL_INSTALLED_TOOL
     // The policy allows one password per operation for the installed copy only; a copy the user
     // could replace must never be the one that runs as root under that policy.
     struct stat st {};
     if (::stat(VORNEL_INSTALLED_TOOL, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 &&
         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
         elevation.tool = VORNEL_INSTALLED_TOOL;
-#endif
     return elevation;
 }
 
