@@ -25,6 +25,7 @@ namespace {
 
 constexpr std::uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMbrCodeBytes = 440;
+constexpr std::uint64_t kEarlyWritebackFromBytes = 16ull << 20;
 
 void WritePartitionTable(Disk& drive, const std::vector<Partition>& partitions) {
     // The tool holds the device exclusively, so sfdisk must neither ask the system whether it is
@@ -215,7 +216,11 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
     // A menu's old text, for its old translation; its new text is the source's, as the check proves.
     const std::optional<std::string> before = menu ? volume.ReadFile(target) : std::nullopt;
     try {
-        const EarlyWriteback writeback(drive);
+        // The early flush pays off where the copy outlasts a few of its rounds; for a small file
+        // its thread costs more than the final flush it would shorten.
+        std::optional<EarlyWriteback> writeback;
+        if (sourceBytes >= kEarlyWritebackFromBytes)
+            writeback.emplace(drive);
         ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
         volume.CopyIn(sourcePath, target);
         copying.Complete();
