@@ -4,6 +4,7 @@
 // With strace on the machine, one more make is traced to count the helper processes it starts,
 // the loader's config writes and the reads of fb.cfg.
 
+#include "RandomFile.h"
 #include "builder/Operations.h"
 #include "builder/RunAndWait.h"
 #include "package/u_Package.h"
@@ -19,8 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -29,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vornel;
+using bench::WriteRandomFile;
 
 constexpr std::uint64_t kMiB = 1 << 20;
 constexpr std::uint64_t kImageBytes = 1024 * kMiB;
@@ -63,25 +63,6 @@ void Run(const std::vector<std::string>& argv) {
     }
     if (!child.Outcome().Succeeded())
         throw std::runtime_error(argv[0] + " failed: " + child.Outcome().lastErrorLine);
-}
-
-// The source is flushed too, so its writeback does not slow down whichever side runs first.
-void WriteRandomFile(const std::string& path, std::uint64_t bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw std::runtime_error("cannot create " + path);
-    std::mt19937_64 random(42);
-    std::vector<std::uint64_t> block(kMiB / 8);
-    bool written = true;
-    for (std::uint64_t done = 0; done < bytes && written; done += kMiB) {
-        for (auto& word : block)
-            word = random();
-        written = write(fd, block.data(), kMiB) == static_cast<ssize_t>(kMiB);
-    }
-    const bool flushed = written && fsync(fd) == 0;
-    close(fd);
-    if (!flushed)
-        throw std::runtime_error("cannot write " + path);
 }
 
 // The payload the make copies (every file of the package's file list), as one flushed file.
