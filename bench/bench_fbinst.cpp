@@ -6,6 +6,7 @@
 #include "Disk.h"
 #include "ExternalTool.h"
 #include "Layout.h"
+#include "RandomFile.h"
 #include "platform/Process.h"
 #include "progress/ProgressRecord.h"
 
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace vornel::fbinst;
+using vornel::bench::WriteRandomFile;
 
 constexpr std::uint64_t kMiB = 1 << 20;
 constexpr std::uint64_t kFileBytes = 512 * kMiB;
@@ -49,25 +50,6 @@ double SecondsWithProgress(const std::vector<std::string>& argv, std::size_t& re
     if (!child.Outcome().Succeeded())
         throw std::runtime_error(argv[0] + " failed: " + child.Outcome().lastErrorLine);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The source is flushed too, so its writeback does not slow down whichever side runs first.
-void WriteRandomFile(const std::string& path, std::uint64_t bytes) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw std::runtime_error("cannot create " + path);
-    std::mt19937_64 random(42);
-    std::vector<std::uint64_t> block(kMiB / 8);
-    bool written = true;
-    for (std::uint64_t done = 0; done < bytes && written; done += kMiB) {
-        for (auto& word : block)
-            word = random();
-        written = write(fd, block.data(), kMiB) == static_cast<ssize_t>(kMiB);
-    }
-    const bool flushed = written && fsync(fd) == 0;
-    close(fd);
-    if (!flushed)
-        throw std::runtime_error("cannot write " + path);
 }
 
 // Where the added file's first cluster lies in the image: the reference write goes to the same

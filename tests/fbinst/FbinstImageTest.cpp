@@ -148,6 +148,38 @@ TEST_F(FbinstImage, MenuLinesAndFilesLandInTheBootAreaWithTheirBytes) {
     EXPECT_EQ(std::filesystem::file_size(image_), kImageBytes);
 }
 
+// A stand-in config shows whether a command wrote the loader's config again: only a change of
+// what the menus show does.
+TEST_F(FbinstImage, TheLoadersConfigIsWrittenOnlyWhenWhatTheMenusShowChanges) {
+    ExpectFormatted({"G:", "format", "-f", "-a", "-p", "8m", "-e", "100m"});
+    const std::string config = BootLoaderConfigPath();
+    const std::string standIn = Source("stand-in.cfg", "stand-in");
+    const std::string menuLst = Source("menu.lst", "title A\r\nreboot\r\n");
+    const auto configText = [&] { return RunFbinstExe({"G:", "cat", config}).out; };
+    ASSERT_EQ(RunFbinstExe({"G:", "add", config, standIn}).exitCode, 0);
+    // Without these lines, item 0 boots at once all the same.
+    for (const char* unseen : {"default 0", "timeout 0"})
+        ASSERT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", unseen}).exitCode, 0) << unseen;
+    EXPECT_EQ(configText(), "stand-in");
+
+    ASSERT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", "menu F1 grldr grldr"}).exitCode, 0);
+    const std::vector<std::string> fbCfg{"default 0", "timeout 0", "menu F1 grldr grldr"};
+    EXPECT_EQ(configText(), BootLoaderConfig(fbCfg, {}));
+    ASSERT_EQ(RunFbinstExe({"G:", "add", "menu.lst", menuLst}).exitCode, 0);
+    EXPECT_EQ(configText(), BootLoaderConfig(fbCfg, {"title A", "reboot"}));
+
+    // The same menu.lst again changes nothing shown; a config that is missing is written.
+    ASSERT_EQ(RunFbinstExe({"G:", "add", config, standIn}).exitCode, 0);
+    ASSERT_EQ(RunFbinstExe({"G:", "add", "MENU.LST", menuLst}).exitCode, 0);
+    EXPECT_EQ(configText(), "stand-in");
+    ASSERT_EQ(
+        RunProgram({"mdel", "-i", image_ + "@@" + std::to_string(kBootStart * 512), "::/" + config}).exitCode,
+        0);
+    ASSERT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", "default 0"}).exitCode, 0);
+    EXPECT_EQ(configText(), BootLoaderConfig({"default 0", "timeout 0", "menu F1 grldr grldr", "default 0"},
+                                             {"title A", "reboot"}));
+}
+
 // The lines exactly as the make and restore operations send them, split as the runner splits them.
 TEST_F(FbinstImage, TheMakeAndRestoreLinesAsTheProgramSendsThem) {
     const std::string work = scratch_.Path() + "/VnTemp/";

@@ -78,33 +78,50 @@ std::string FatVolume::RunChecked(const std::vector<std::string>& argv) const {
     return RunToolChecked(argv, {}, disk_.Descriptor());
 }
 
-EntryKind FatVolume::Kind(const std::string& name) const {
-    // mdir -b of the folder lists each entry as "::/folder/entry", a folder with a "/" after it.
-    const std::size_t slash = name.rfind('/');
-    const std::string folder = "::/" + (slash == std::string::npos ? "" : name.substr(0, slash));
-    const std::string entry = name.substr(slash == std::string::npos ? 0 : slash + 1);
-    const std::string prefix = folder.size() == 3 ? folder : folder + "/";
+namespace {
+
+std::string Lower(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+}
+
+} // namespace
+
+FatVolume::Entries& FatVolume::Listing() const {
+    if (listing_)
+        return *listing_;
+    // mdir -/ -b lists every entry as "::/folder/entry", a folder with a "/" after it. It fails on
+    // an empty root, and on a volume it cannot read: either way no name is there to be found.
     std::string listing;
-    if (Run({"mdir", "-b", "-i", Image(), folder}, [&](std::string_view piece) {
-            listing.append(piece);
-        }).exitCode != 0)
-        return EntryKind::None;
-    const auto sameName = [](std::string_view a, std::string_view b) { // FAT ignores case
-        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-        });
-    };
+    const ToolRun run = Run({"mdir", "-/", "-b", "-i", Image(), "::/"},
+                            [&](std::string_view piece) { listing.append(piece); });
+    listing_.emplace();
+    if (run.exitCode != 0)
+        return *listing_;
     for (const std::string& line : platform::SplitLines(listing)) {
-        if (!line.starts_with(prefix))
+        if (!line.starts_with("::/") || line.size() <= 3)
             continue;
-        std::string_view listed = std::string_view(line).substr(prefix.size());
-        const bool isFolder = listed.ends_with('/');
+        std::string name = line.substr(3);
+        const bool isFolder = name.ends_with('/');
         if (isFolder)
-            listed.remove_suffix(1);
-        if (sameName(listed, entry))
-            return isFolder ? EntryKind::Folder : EntryKind::File;
+            name.pop_back();
+        (*listing_)[Lower(name)] = isFolder ? EntryKind::Folder : EntryKind::File;
     }
-    return EntryKind::None;
+    return *listing_;
+}
+
+void FatVolume::Made(const std::string& name, EntryKind kind) const {
+    Entries& entries = Listing();
+    for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
+        entries[Lower(name.substr(0, slash))] = EntryKind::Folder;
+    entries[Lower(name)] = kind;
+}
+
+EntryKind FatVolume::Kind(const std::string& name) const {
+    const Entries& entries = Listing();
+    const auto found = entries.find(Lower(name));
+    return found == entries.end() ? EntryKind::None : found->second;
 }
 
 void FatVolume::MakeFolders(const std::string& folder) const {
@@ -119,6 +136,7 @@ void FatVolume::MakeFolders(const std::string& folder) const {
             throw Failure("\"" + prefix + "\" in the boot area is a file, not a folder");
         case EntryKind::None:
             RunChecked({"mmd", "-i", Image(), "::/" + prefix});
+            Made(prefix, EntryKind::Folder);
             break;
         }
     }
@@ -130,6 +148,7 @@ void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name) c
         MakeFolders(name.substr(0, slash));
     // -D o: replace a file of the same name instead of asking.
     RunChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name});
+    Made(name, EntryKind::File);
 }
 
 void FatVolume::WriteFile(const std::string& name, const std::string& bytes) const {
@@ -138,6 +157,7 @@ void FatVolume::WriteFile(const std::string& name, const std::string& bytes) con
 }
 
 void FatVolume::RemoveQuietly(const std::string& name) const {
+    listing_.reset(); // whether mdel removed it is not known here: the next question lists again
     Run({"mdel", "-i", Image(), "::/" + name}, [](std::string_view) {});
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // A FAT file system inside a drive, at a byte offset: made with mkfs.fat, read and written
 // with mtools, which reach the drive only through the opened Disk's descriptor. Names are
-// "/"-separated paths from the file system's root (see FatName.h).
+// "/"-separated paths from the file system's root (see FatName.h). A volume lists its entries
+// once and keeps that list up to date through its own changes: the tool holds the drive alone.
 
 #include "Disk.h"
 #include "ExternalTool.h"
@@ -10,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,12 +49,18 @@ class FatVolume {
     std::uint64_t FreeBytes() const;
 
   private:
+    // Every file and folder, by its name in lower case (FAT ignores case), read on first use.
+    using Entries = std::map<std::string, EntryKind>;
+    Entries& Listing() const;
+    // Notes a file or folder this volume made, and the folders above it.
+    void Made(const std::string& name, EntryKind kind) const;
     std::string Image() const;
     ToolRun Run(const std::vector<std::string>& argv,
                 const std::function<void(std::string_view)>& sink) const;
     std::string RunChecked(const std::vector<std::string>& argv) const;
     const Disk& disk_;
     std::uint64_t byteOffset_;
+    mutable std::optional<Entries> listing_;
 };
 
 } // namespace vornel::fbinst

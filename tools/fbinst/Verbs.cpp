@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 namespace vornel::fbinst {
@@ -23,6 +25,7 @@ namespace {
 
 constexpr std::uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMbrCodeBytes = 440;
+constexpr std::uint64_t kEarlyWritebackFromBytes = 16ull << 20;
 
 void WritePartitionTable(Disk& drive, const std::vector<Partition>& partitions) {
     // The tool holds the device exclusively, so sfdisk must neither ask the system whether it is
@@ -48,21 +51,43 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     });
 }
 
-// The loader reads a config translated from the two menus; it is written anew whenever either
-// changes, so the last command of a make leaves a complete menu.
-void RefreshLoaderConfig(const FatVolume& volume) {
+bool IsFbCfg(const std::string& name) {
+    return SameNameIgnoringCase(name, "fb.cfg");
+}
+
+// The loader reads a config translated from the two menus. A change of one menu rewrites it
+// only when the translation changes (or when it is missing), so the last command of a make
+// leaves a complete menu and a line the loader ignores costs no write.
+void RefreshLoaderConfig(const FatVolume& volume, const std::string& changedMenu,
+                         const std::optional<std::string>& before, const std::string& after) {
     const std::string configPath = BootLoaderConfigPath();
     if (configPath.empty())
         return;
-    const auto lines = [&](const char* name) {
-        const auto bytes = volume.ReadFile(name);
-        return bytes ? platform::SplitLines(*bytes) : std::vector<std::string>{};
+    const bool fbCfgChanged = IsFbCfg(changedMenu);
+    const auto otherBytes = volume.ReadFile(fbCfgChanged ? "menu.lst" : "fb.cfg");
+    const std::vector<std::string> other =
+        otherBytes ? platform::SplitLines(*otherBytes) : std::vector<std::string>{};
+    const auto config = [&](const std::string& changed) {
+        const std::vector<std::string> lines = platform::SplitLines(changed);
+        return fbCfgChanged ? BootLoaderConfig(lines, other) : BootLoaderConfig(other, lines);
     };
-    volume.WriteFile(CleanFatName(configPath), BootLoaderConfig(lines("fb.cfg"), lines("menu.lst")));
+    const std::string name = CleanFatName(configPath);
+    const std::string next = config(after);
+    if (volume.Kind(name) == EntryKind::File && config(before.value_or("")) == next)
+        return;
+    volume.WriteFile(name, next);
 }
 
 bool IsMenuFile(const std::string& name) {
-    return SameNameIgnoringCase(name, "fb.cfg") || SameNameIgnoringCase(name, "menu.lst");
+    return IsFbCfg(name) || SameNameIgnoringCase(name, "menu.lst");
+}
+
+std::string ReadLocalFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    if (!in)
+        throw Failure("cannot read \"" + path + "\"");
+    return bytes;
 }
 
 std::string ResolveSource(const std::string& source) {
@@ -113,7 +138,9 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.WriteAt(kSectorBytes, core);
     drive.Sync();
     ReportProgress(progress::Phase::Step, 4, kSteps);
-    RefreshLoaderConfig(FatVolume(drive, layout.bootArea.start * kSectorBytes));
+    if (const std::string configPath = BootLoaderConfigPath(); !configPath.empty()) // no menus yet
+        FatVolume(drive, layout.bootArea.start * kSectorBytes)
+            .WriteFile(CleanFatName(configPath), BootLoaderConfig({}, {}));
     drive.CheckSize();
     drive.Sync();
     drive.TellSystemNewTable();
@@ -152,13 +179,14 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
     const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     if (volume.Kind(name) == EntryKind::Folder)
         throw Failure("\"" + name + "\" is a folder in the boot area");
-    std::string text = volume.ReadFile(name).value_or("");
+    const std::optional<std::string> before = volume.ReadFile(name);
+    std::string text = before.value_or("");
     if (!text.empty() && text.back() != '\n' && text.back() != '\r')
         text += "\r\n";
     text += line + "\r\n";
     volume.WriteFile(name, text);
     if (IsMenuFile(name))
-        RefreshLoaderConfig(volume);
+        RefreshLoaderConfig(volume, name, before, text);
     drive.CheckSize();
     drive.Sync();
     if (volume.ReadFile(name) != text)
@@ -182,13 +210,20 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
         throw Failure("the boot area has no room for \"" + target + "\": it needs " +
                       std::to_string(sourceBytes) + " bytes, " + std::to_string(volume.FreeBytes()) +
                       " are free");
+    const bool menu = IsMenuFile(target);
+    // A menu's old text, for its old translation; its new text is the source's, as the check proves.
+    const std::optional<std::string> before = menu ? volume.ReadFile(target) : std::nullopt;
     try {
-        const EarlyWriteback writeback(drive);
+        // The early flush pays off where the copy outlasts a few of its rounds; for a small file
+        // its thread costs more than the final flush it would shorten.
+        std::optional<EarlyWriteback> writeback;
+        if (sourceBytes >= kEarlyWritebackFromBytes)
+            writeback.emplace(drive);
         ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
         volume.CopyIn(sourcePath, target);
         copying.Complete();
-        if (IsMenuFile(target))
-            RefreshLoaderConfig(volume);
+        if (menu)
+            RefreshLoaderConfig(volume, target, before, ReadLocalFile(sourcePath));
         const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
         drive.CheckSize();
         std::atomic<std::uint64_t> checked{0};
