@@ -1,7 +1,7 @@
 // The tool's verbs on disk image files, judged by sfdisk, fsck.fat and mtools.
 
-#include "BootLoader.h"
 #include "ImageChecks.h"
+#include "loader/Loader.h"
 #include "platform/CommandLine.h"
 
 #include <cstdlib>
@@ -81,14 +81,14 @@ TEST_F(FbinstImage, UsbHddFormatGivesDataFirstAndAHiddenActiveBootArea) {
 
 TEST_F(FbinstImage, TheBootLoaderIsInstalledWhenTheToolCarriesIt) {
     ExpectFormatted({"G:", "format", "-f", "-a", "-p", "8m", "-e", "100m"});
-    const auto code = BootLoaderMbrCode();
-    const auto core = BootLoaderCore();
+    const auto code = loader::MbrBootCode();
+    const auto core = loader::CoreImage();
     EXPECT_EQ(ReadBytes(image_, 0, code.size()), std::string(code.begin(), code.end()));
     EXPECT_EQ(ReadBytes(image_, 512, core.size()), std::string(core.begin(), core.end()));
     EXPECT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", "timeout 0"}).exitCode, 0);
-    const ToolResult config = Mtype(image_, kBootStart, BootLoaderConfigPath());
+    const ToolResult config = Mtype(image_, kBootStart, loader::kConfigPath);
     EXPECT_EQ(config.exitCode, 0) << config.err;
-    EXPECT_EQ(config.out, BootLoaderConfig({"timeout 0"}, {}));
+    EXPECT_EQ(config.out, loader::TranslateMenus({"timeout 0"}, {}));
 }
 
 TEST_F(FbinstImage, UsbZipFormatUsesSlotFourAndZipGeometry) {
@@ -152,7 +152,7 @@ TEST_F(FbinstImage, MenuLinesAndFilesLandInTheBootAreaWithTheirBytes) {
 // what the menus show does.
 TEST_F(FbinstImage, TheLoadersConfigIsWrittenOnlyWhenWhatTheMenusShowChanges) {
     ExpectFormatted({"G:", "format", "-f", "-a", "-p", "8m", "-e", "100m"});
-    const std::string config = BootLoaderConfigPath();
+    const std::string config = loader::kConfigPath;
     const std::string standIn = Source("stand-in.cfg", "stand-in");
     const std::string menuLst = Source("menu.lst", "title A\r\nreboot\r\n");
     const auto configText = [&] { return RunFbinstExe({"G:", "cat", config}).out; };
@@ -164,9 +164,9 @@ TEST_F(FbinstImage, TheLoadersConfigIsWrittenOnlyWhenWhatTheMenusShowChanges) {
 
     ASSERT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", "menu F1 grldr grldr"}).exitCode, 0);
     const std::vector<std::string> fbCfg{"default 0", "timeout 0", "menu F1 grldr grldr"};
-    EXPECT_EQ(configText(), BootLoaderConfig(fbCfg, {}));
+    EXPECT_EQ(configText(), loader::TranslateMenus(fbCfg, {}));
     ASSERT_EQ(RunFbinstExe({"G:", "add", "menu.lst", menuLst}).exitCode, 0);
-    EXPECT_EQ(configText(), BootLoaderConfig(fbCfg, {"title A", "reboot"}));
+    EXPECT_EQ(configText(), loader::TranslateMenus(fbCfg, {"title A", "reboot"}));
 
     // The same menu.lst again changes nothing shown; a config that is missing is written.
     ASSERT_EQ(RunFbinstExe({"G:", "add", config, standIn}).exitCode, 0);
@@ -176,8 +176,9 @@ TEST_F(FbinstImage, TheLoadersConfigIsWrittenOnlyWhenWhatTheMenusShowChanges) {
         RunProgram({"mdel", "-i", image_ + "@@" + std::to_string(kBootStart * 512), "::/" + config}).exitCode,
         0);
     ASSERT_EQ(RunFbinstExe({"G:", "add-menu", "-s", "fb.cfg", "default 0"}).exitCode, 0);
-    EXPECT_EQ(configText(), BootLoaderConfig({"default 0", "timeout 0", "menu F1 grldr grldr", "default 0"},
-                                             {"title A", "reboot"}));
+    EXPECT_EQ(configText(),
+              loader::TranslateMenus({"default 0", "timeout 0", "menu F1 grldr grldr", "default 0"},
+                                     {"title A", "reboot"}));
 }
 
 // The lines exactly as the make and restore operations send them, split as the runner splits them.

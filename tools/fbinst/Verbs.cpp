@@ -1,13 +1,13 @@
 #include "Verbs.h"
 
 #include "BootArea.h"
-#include "BootLoader.h"
 #include "CopyCheck.h"
 #include "Disk.h"
 #include "ExternalTool.h"
 #include "Failure.h"
 #include "FatVolume.h"
 #include "Progress.h"
+#include "loader/Loader.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -60,18 +60,15 @@ bool IsFbCfg(const std::string& name) {
 // leaves a complete menu and a line the loader ignores costs no write.
 void RefreshLoaderConfig(const FatVolume& volume, const std::string& changedMenu,
                          const std::optional<std::string>& before, const std::string& after) {
-    const std::string configPath = BootLoaderConfigPath();
-    if (configPath.empty())
-        return;
     const bool fbCfgChanged = IsFbCfg(changedMenu);
     const auto otherBytes = volume.ReadFile(fbCfgChanged ? "menu.lst" : "fb.cfg");
     const std::vector<std::string> other =
         otherBytes ? platform::SplitLines(*otherBytes) : std::vector<std::string>{};
     const auto config = [&](const std::string& changed) {
         const std::vector<std::string> lines = platform::SplitLines(changed);
-        return fbCfgChanged ? BootLoaderConfig(lines, other) : BootLoaderConfig(other, lines);
+        return fbCfgChanged ? loader::TranslateMenus(lines, other) : loader::TranslateMenus(other, lines);
     };
-    const std::string name = CleanFatName(configPath);
+    const std::string name = CleanFatName(loader::kConfigPath);
     const std::string next = config(after);
     if (volume.Kind(name) == EntryKind::File && config(before.value_or("")) == next)
         return;
@@ -113,7 +110,7 @@ std::string Describe(const Partition& p) {
 
 void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     const std::uint64_t bytes = drive.Bytes();
-    const std::span<const std::uint8_t> core = BootLoaderCore();
+    const std::span<const std::uint8_t> core = loader::CoreImage();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
     constexpr std::uint64_t kSteps = 5;
@@ -128,7 +125,7 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.CheckSize();
     std::array<std::uint8_t, kSectorBytes> mbr{};
     drive.ReadAt(0, mbr);
-    const std::span<const std::uint8_t> code = BootLoaderMbrCode();
+    const std::span<const std::uint8_t> code = loader::MbrBootCode();
     std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
     std::copy_n(code.begin(), std::min(code.size(), kMbrCodeBytes), mbr.begin());
     RewriteChs(mbr, geometry);
@@ -138,9 +135,9 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.WriteAt(kSectorBytes, core);
     drive.Sync();
     ReportProgress(progress::Phase::Step, 4, kSteps);
-    if (const std::string configPath = BootLoaderConfigPath(); !configPath.empty()) // no menus yet
-        FatVolume(drive, layout.bootArea.start * kSectorBytes)
-            .WriteFile(CleanFatName(configPath), BootLoaderConfig({}, {}));
+    // A fresh boot area holds no menus yet.
+    FatVolume(drive, layout.bootArea.start * kSectorBytes)
+        .WriteFile(CleanFatName(loader::kConfigPath), loader::TranslateMenus({}, {}));
     drive.CheckSize();
     drive.Sync();
     drive.TellSystemNewTable();
