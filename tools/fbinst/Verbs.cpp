@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <vector>
@@ -210,28 +211,36 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
     const bool menu = IsMenuFile(target);
     // A menu's old text, for its old translation; its new text is the source's, as the check proves.
     const std::optional<std::string> before = menu ? volume.ReadFile(target) : std::nullopt;
+    std::future<void> flushing;
     try {
-        // The early flush pays off where the copy outlasts a few of its rounds; for a small file
-        // its thread costs more than the final flush it would shorten.
-        std::optional<EarlyWriteback> writeback;
-        if (sourceBytes >= kEarlyWritebackFromBytes)
-            writeback.emplace(drive);
-        ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
-        volume.CopyIn(sourcePath, target);
-        copying.Complete();
+        {
+            // The early flush pays off where the copy outlasts a few of its rounds; for a small
+            // file its thread costs more than the final flush it would shorten.
+            std::optional<EarlyWriteback> writeback;
+            if (sourceBytes >= kEarlyWritebackFromBytes)
+                writeback.emplace(drive);
+            ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
+            volume.CopyIn(sourcePath, target);
+            copying.Complete();
+        }
         if (menu)
             RefreshLoaderConfig(volume, target, before, ReadLocalFile(sourcePath));
         const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
         drive.CheckSize();
+        // The final flush runs while the copy is read back: the check reads the drive's bytes as
+        // the system holds them either way, and neither has to wait for the other.
+        flushing = std::async(std::launch::async, [&drive] { drive.Sync(); });
         std::atomic<std::uint64_t> checked{0};
         ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
         CheckCopy(drive, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath, &checked);
         checking.Complete();
     } catch (const std::exception&) {
+        if (flushing.valid())
+            flushing.wait();
         volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
         throw;
     }
-    drive.Sync();
+    flushing.get(); // a failed flush is the command's failure
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
 }
 
