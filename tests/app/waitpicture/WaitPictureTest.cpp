@@ -175,6 +175,11 @@ TEST_F(WaitPictureTest, DestroyingTheWindowMidAnimationEndsTheThread) {
         destroying.start();
         window.reset();
         EXPECT_LT(destroying.elapsed(), 500) << pause;
+        // The join returns once the thread has ended; the system drops its task entry a moment later.
+        QElapsedTimer leaving;
+        leaving.start();
+        while (TimingThreads() > 0 && leaving.elapsed() < 1000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(TimingThreads(), 0) << pause;
         // Paint requests still queued are dropped with the window.
         ProcessEventsFor(50);
