@@ -47,29 +47,28 @@ Disk::Disk(const std::string& path, bool isImageFile, bool writable, const std::
         throw Failure(path + " is a symbolic link; name the drive itself");
     if (!fd_.Valid())
         throw Failure("cannot open " + path + ": " + SystemText());
-    const auto fail = [](const std::string& message) { throw Failure(message); };
     if (fstat(fd_.Get(), &identity_) != 0)
-        fail("cannot examine " + path + ": " + SystemText());
+        throw Failure("cannot examine " + path + ": " + SystemText());
     if (isImageFile) {
         if (!S_ISREG(identity_.st_mode))
-            fail(path + " is not a disk image file");
+            throw Failure(path + " is not a disk image file");
     } else {
         if (!S_ISBLK(identity_.st_mode))
-            fail(path + " is not a block device");
+            throw Failure(path + " is not a block device");
         if (identity_.st_rdev != ListedDeviceNumber(path, sysfsRoot))
-            fail(path + " is not the device the system lists under that name");
+            throw Failure(path + " is not the device the system lists under that name");
         int sectorBytes = 0;
         if (ioctl(fd_.Get(), BLKSSZGET, &sectorBytes) != 0)
-            fail("cannot read the sector size of " + path + ": " + SystemText());
+            throw Failure("cannot read the sector size of " + path + ": " + SystemText());
         if (sectorBytes != 512)
-            fail(path + " has " + std::to_string(sectorBytes) +
-                 "-byte sectors; only 512-byte sectors are supported");
+            throw Failure(path + " has " + std::to_string(sectorBytes) +
+                          "-byte sectors; only 512-byte sectors are supported");
     }
     if (flock(fd_.Get(), (writable ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
-        fail(path + " is in use by another run of the disk tool");
+        throw Failure(path + " is in use by another run of the disk tool");
     bytes_ = CurrentBytes();
     if (bytes_ == 0)
-        fail(path + " is empty (no medium?)");
+        throw Failure(path + " is empty (no medium?)");
 }
 
 void Disk::ClaimExclusively() {

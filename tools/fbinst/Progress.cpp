@@ -1,11 +1,12 @@
 #include "Progress.h"
 
+#include "platform/ReadWrite.h"
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <sys/socket.h>
@@ -56,9 +57,11 @@ std::optional<std::uint64_t> NumberAfter(const std::string& text, const std::str
     return error == std::errc() ? std::optional(value) : std::nullopt;
 }
 
+// What the file holds; empty when it is gone (the process ended).
 std::string ReadProcFile(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string text;
+    platform::ReadWholeFile(path, text);
+    return text;
 }
 
 std::vector<pid_t> ChildProcesses() {

@@ -9,14 +9,13 @@
 #include "Progress.h"
 #include "loader/Loader.h"
 #include "platform/Files.h"
+#include "platform/ReadWrite.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <future>
-#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -81,9 +80,8 @@ bool IsMenuFile(const std::string& name) {
 }
 
 std::string ReadLocalFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    if (!in)
+    std::string bytes;
+    if (platform::ReadWholeFile(path, bytes) != 0)
         throw Failure("cannot read \"" + path + "\"");
     return bytes;
 }
