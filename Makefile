@@ -35,7 +35,7 @@ test: build build-asan
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 	QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -LE 'no-sanitizer|qemu'
+	  ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -LE 'no-sanitizer|qemu|vm'
 
 # The normal build's tests only, for a quick round while working.
 test-fast: build
