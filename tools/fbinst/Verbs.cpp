@@ -8,6 +8,7 @@
 #include "FatVolume.h"
 #include "Progress.h"
 #include "loader/Loader.h"
+#include "platform/Ascii.h"
 #include "platform/Files.h"
 #include "platform/ReadWrite.h"
 
@@ -45,14 +46,8 @@ FoundLayout RequireBootArea(const Disk& drive) {
     return *found;
 }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 bool IsFbCfg(const std::string& name) {
-    return SameNameIgnoringCase(name, "fb.cfg");
+    return platform::AsciiEqualIgnoringCase(name, "fb.cfg");
 }
 
 // The loader reads a config translated from the two menus. A change of one menu rewrites it
@@ -76,7 +71,7 @@ void RefreshLoaderConfig(const FatVolume& volume, const std::string& changedMenu
 }
 
 bool IsMenuFile(const std::string& name) {
-    return IsFbCfg(name) || SameNameIgnoringCase(name, "menu.lst");
+    return IsFbCfg(name) || platform::AsciiEqualIgnoringCase(name, "menu.lst");
 }
 
 std::string ReadLocalFile(const std::string& path) {

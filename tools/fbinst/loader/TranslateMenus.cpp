@@ -14,6 +14,7 @@
 #include "loader/Loader.h"
 #include "loader/MenuLst.h"
 #include "loader/MenuWords.h"
+#include "platform/Ascii.h"
 
 #include <functional>
 #include <optional>
@@ -260,7 +261,7 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
 
 // GRUB knows the function keys and single letters or digits as hot keys.
 std::string HotkeyOption(const std::string& key) {
-    const std::string lower = AsciiLower(key);
+    const std::string lower = platform::AsciiLower(key);
     const bool functionKey = lower.starts_with('f') &&
                              ((lower.size() == 2 && lower[1] >= '1' && lower[1] <= '9') ||
                               (lower.size() == 3 && lower[1] == '1' && lower[2] >= '0' && lower[2] <= '2'));
