@@ -73,8 +73,8 @@ void RunCommand(const Command& command, const CheckedTarget& target, const std::
 int ExitCodeOf(const std::function<int()>& work, std::ostream& err) {
     try {
         return work();
-    } catch (const UsageError& e) {
-        err << "fbinst: " << e.what() << "\n" << kUsage;
+    } catch (const disktool::UsageError& e) {
+        err << "fbinst: " << e.what() << "\n" << disktool::kUsage;
         return disktool::kExitUsage;
     } catch (const std::exception& e) {
         err << "fbinst: " << e.what() << "\n";
@@ -86,7 +86,7 @@ int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSo
               std::ostream& out, std::ostream& err, const BeforeRun& beforeRun) {
     return ExitCodeOf(
         [&] {
-            const Command command = ParseCommand(args);
+            const Command command = disktool::ParseCommand(args);
             const CheckedTarget target = ResolveTarget(command.letter, sources);
             if (const std::optional<int> handled = beforeRun ? beforeRun(command, target) : std::nullopt)
                 return *handled;
