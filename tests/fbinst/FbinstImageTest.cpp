@@ -245,6 +245,8 @@ TEST_F(FbinstImage, BadInputsFailClearlyAndLeaveTheImageAlone) {
         {"G:", "add", "../escape", Source("e.txt", "x")},
         {"G:", "cat", "no/such/file"},
         {"G:", "add-menu", "-s", "fb.cfg", "timeout 0\r\ndefault 1"},
+        // More than the loader's config could take.
+        {"G:", "add-menu", "-s", "fb.cfg", "menu F2 grldr " + std::string(1100, 'a')},
     };
     for (const auto& args : refused) {
         const ToolResult run = RunFbinstExe(args);

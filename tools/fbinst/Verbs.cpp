@@ -27,6 +27,9 @@ namespace {
 constexpr std::uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMbrCodeBytes = 440;
 constexpr std::uint64_t kEarlyWritebackFromBytes = 16ull << 20;
+// A menu line's words go into the loader's config, whose reader stops at a word of 8 KiB (GRUB's
+// "token too large") and then shows no menu at all; quoting can make a word four times as long.
+constexpr std::size_t kMenuLineLimit = 1024;
 
 void WritePartitionTable(Disk& drive, const std::vector<Partition>& partitions) {
     // The tool holds the device exclusively, so sfdisk must neither ask the system whether it is
@@ -166,6 +169,9 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
     const std::string name = CleanFatName(file);
     if (line.find_first_of("\r\n") != std::string::npos)
         throw Failure("a menu line cannot hold a line break");
+    if (line.size() > kMenuLineLimit)
+        throw Failure("a menu line holds at most " + std::to_string(kMenuLineLimit) + " bytes, this one " +
+                      std::to_string(line.size()));
     const FoundLayout layout = RequireBootArea(drive);
     const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     if (volume.Kind(name) == EntryKind::Folder)
