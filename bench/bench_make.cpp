@@ -119,12 +119,16 @@ class QuietStdout {
 void Make(const MakeSetup& setup, const std::string& wrap = {}) {
     const QuietStdout quiet;
     ConfirmingHost host;
-    builder::OperationEnvironment environment{
-        setup.dataFolder, [&] { return setup.tempFolder; }, setup.drives,
-        [&](const std::string& line, const std::function<void()>& events,
-            const builder::ProgressListener& listen) {
-            return builder::RunAndWait(wrap + line, events, listen);
-        }};
+    builder::OperationEnvironment environment{setup.dataFolder,
+                                              [&] { return setup.tempFolder; },
+                                              setup.drives,
+                                              [&](const std::string& line,
+                                                  const std::function<void()>& events,
+                                                  const builder::ProgressListener& listen) {
+                                                  return builder::RunAndWait(wrap + line, events, listen);
+                                              },
+                                              {},
+                                              {}};
     builder::MakeBootDisk(host, environment);
     if (host.messages != std::vector<std::string>{kDone})
         throw std::runtime_error("the make ended with: " +

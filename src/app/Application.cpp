@@ -22,7 +22,7 @@ const VersionRecord& ProgramVersion() {
 void ConfigureApplication() {
     const VersionRecord& record = ProgramVersion();
     QApplication::setApplicationName(QStringLiteral("vornel"));
-    ui::SetApplicationTitle(record.productName);
+    controls::SetApplicationTitle(record.productName);
     QApplication::setApplicationVersion(record.fileVersion);
     QApplication::setOrganizationName(record.companyName);
     // The launcher's name: the Wayland app id. On X11 the window's class is the application

@@ -1,6 +1,7 @@
 #include "app/F_frmConfig.h"
 
 #include "controls/Messages.h"
+#include "failure/ChineseText.h"
 #include "platform/Files.h"
 
 #include <QFileDialog>
@@ -84,7 +85,7 @@ TISOFileInfo ItemOf(const QTableWidgetItem& titleCell) {
 TfrmConfig::TfrmConfig(const std::string& dataFolder, QWidget* owner)
     : QDialog(owner), dlgOpen(ChooseImageFile), listPath_(bootitems::IsoListPath(dataFolder)) {
     BuildLayout();
-    ui::Guarded(this, [this] { FormCreate(); });
+    controls::Guarded(this, [this] { FormCreate(); });
 }
 
 void TfrmConfig::BuildLayout() {
@@ -140,7 +141,7 @@ void TfrmConfig::BuildLayout() {
 
     auto bind = [this](QPushButton* button, void (TfrmConfig::*handler)()) {
         connect(button, &QPushButton::clicked, this,
-                [this, handler] { ui::Guarded(this, [&] { (this->*handler)(); }); });
+                [this, handler] { controls::Guarded(this, [&] { (this->*handler)(); }); });
     };
     bind(btn_selectiso, &TfrmConfig::btn_selectisoClick);
     bind(btn_add, &TfrmConfig::btn_addClick);
@@ -202,9 +203,8 @@ void TfrmConfig::btn_addClick() {
     if (title.isEmpty() || path.isEmpty() || HasLineBreak(path) || !platform::FileExists(path.toStdString()))
         return;
     if (!bootitems::PathFitsCommandLine(path.toStdString())) {
-        ui::Messages().ShowMessage(this, QStringLiteral("文件:") + path + QStringLiteral(" ") +
-                                             QString::fromUtf8(bootitems::kPathMisfitReason) +
-                                             QStringLiteral("请把文件改名或移到其他文件夹后再添加。"));
+        const failure::Failure refused(failure::Kind::ImagePathRefused, path.toStdString());
+        controls::Messages().ShowMessage(this, QString::fromStdString(failure::ChineseText(refused)));
         return;
     }
     AppendRow({title.toStdString(), path.toStdString()});

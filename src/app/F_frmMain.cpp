@@ -1,5 +1,6 @@
 #include "app/F_frmMain.h"
 
+#include "app/Application.h"
 #include "app/F_frmConfig.h"
 #include "builder/RunAndWait.h"
 #include "controls/Messages.h"
@@ -19,8 +20,12 @@
 namespace vornel::app {
 
 MainWindowSetup ProgramSetup(platform::DriveQueries& drives) {
-    return {platform::ExecutableFolder() + "data/", QStringLiteral(VORNEL_START_PAGE), &drives,
-            platform::TempPath, builder::RunAndWait};
+    return {platform::ExecutableFolder() + "data/",
+            QStringLiteral(VORNEL_START_PAGE),
+            &drives,
+            platform::TempPath,
+            builder::RunAndWait,
+            platform::UserFolder("XDG_CACHE_HOME", ".cache") + "/vornel/"};
 }
 
 namespace {
@@ -33,10 +38,10 @@ class WindowHost final : public builder::OperationHost {
     bool ZipModeSelected() override { return window_.rb_zip->isChecked(); }
     void SetBusy(bool busy) override { window_.SetBusy(busy); }
     void ShowMessage(const std::string& text) override {
-        ui::Messages().ShowMessage(&window_, QString::fromStdString(text));
+        controls::Messages().ShowMessage(&window_, QString::fromStdString(text));
     }
     bool ConfirmWarning(const std::string& text) override {
-        return ui::Messages().ConfirmWarning(&window_, QString::fromStdString(text));
+        return controls::Messages().ConfirmWarning(&window_, QString::fromStdString(text));
     }
     void ProcessEvents() override { window_.PackageProgress(); }
     void ShowProgress(const progress::ProgressView& view) override { window_.pnl_progress->Show(view); }
@@ -51,38 +56,38 @@ class WindowHost final : public builder::OperationHost {
 } // namespace
 
 TfrmMain::TfrmMain(const MainWindowSetup& setup, QWidget* parent)
-    : QWidget(parent), drives_(setup.drives),
-      tempFolder_(setup.tempFolder ? setup.tempFolder : platform::TempPath),
-      runTool_(setup.runTool ? setup.runTool : builder::RunAndWait) {
+    : QWidget(parent), FDrives(setup.drives),
+      FTempFolder(setup.tempFolder ? setup.tempFolder : platform::TempPath),
+      FRunTool(setup.runTool ? setup.runTool : builder::RunAndWait), FLogFolder(setup.logFolder) {
     BuildLayout();
     ConnectHandlers();
-    ui::Guarded(this, [&] { FormCreate(setup); });
+    controls::Guarded(this, [&] { FormCreate(setup); });
 }
 
 void TfrmMain::ConnectHandlers() {
     const auto bind = [this](controls::TBmpButton* button, void (TfrmMain::*handler)()) {
         connect(button, &controls::TBmpButton::OnClick, this,
-                [this, handler] { ui::Guarded(this, [&] { (this->*handler)(); }); });
+                [this, handler] { controls::Guarded(this, [&] { (this->*handler)(); }); });
     };
     bind(btn_make, &TfrmMain::btn_makeClick);
     bind(btn_config, &TfrmMain::btn_configClick);
     bind(btn_clean, &TfrmMain::btn_cleanClick);
     bind(btn_close, &TfrmMain::btn_closeClick);
     bind(btn_min, &TfrmMain::btn_minClick);
-    connect(tmr, &QTimer::timeout, this, [this] { ui::Guarded(this, [this] { tmrTimer(); }); });
+    connect(tmr, &QTimer::timeout, this, [this] { controls::Guarded(this, [this] { tmrTimer(); }); });
 }
 
 void TfrmMain::FormCreate(const MainWindowSetup& setup) {
     FBusy = false;
-    dataFolder_ = setup.dataFolder;
-    const QString dataFolder = QString::fromStdString(dataFolder_);
+    FDataFolder = setup.dataFolder;
+    const QString dataFolder = QString::fromStdString(FDataFolder);
     // A failure to open the start page is reported, but the window still leaves the busy look:
     // stopping here would leave the wait text showing over an idle window.
-    ui::Guarded(this, [&] {
+    controls::Guarded(this, [&] {
         FStartPage = WebPanel::ChooseStartPage(setup.remoteStartPage, dataFolder);
         wbMain->OpenStartPage(FStartPage);
     });
-    const std::string waitPicture = dataFolder_ + "Res/wait.gif";
+    const std::string waitPicture = FDataFolder + "Res/wait.gif";
     if (platform::FileExists(waitPicture)) {
         try {
             img_wait->LoadFile(QString::fromStdString(waitPicture));
@@ -109,18 +114,18 @@ void TfrmMain::SetBusy(bool busy) {
 
 void TfrmMain::FormCloseQuery(bool& canClose) {
     if (FBusy) {
-        ui::Messages().ShowMessage(this, QStringLiteral("正在制作中，请不要退出本程序！"));
+        controls::Messages().ShowMessage(this, QStringLiteral("正在制作中，请不要退出本程序！"));
         canClose = false;
     }
 }
 
 void TfrmMain::ScanUsbDisks() {
-    if (!drives_)
+    if (!FDrives)
         return;
     std::vector<std::string> current;
     for (int i = 0; i < cbb_disk->count(); ++i)
         current.push_back(cbb_disk->itemText(i).toStdString());
-    const drives::DriveListItems list = drives::ScanDriveList(*drives_, current, cbb_disk->currentIndex());
+    const drives::DriveListItems list = drives::ScanDriveList(*FDrives, current, cbb_disk->currentIndex());
     // Rebuilding an unchanged list would close the list while the user has it open.
     if (list.items != current) {
         cbb_disk->clear();
@@ -151,18 +156,23 @@ void TfrmMain::FormShow() {
     ScanUsbDisks();
 }
 
+builder::OperationEnvironment TfrmMain::Environment() const {
+    return {FDataFolder, FTempFolder, FDrives,
+            FRunTool,    FLogFolder,  ProgramVersion().fileVersion.toStdString()};
+}
+
 void TfrmMain::btn_makeClick() {
     WindowHost host(*this);
-    builder::MakeBootDisk(host, {dataFolder_, tempFolder_, drives_, runTool_});
+    builder::MakeBootDisk(host, Environment());
 }
 
 void TfrmMain::btn_cleanClick() {
     WindowHost host(*this);
-    builder::RestoreSpace(host, {dataFolder_, tempFolder_, drives_, runTool_});
+    builder::RestoreSpace(host, Environment());
 }
 
 void TfrmMain::btn_configClick() {
-    TfrmConfig frmConfig(dataFolder_, this);
+    TfrmConfig frmConfig(FDataFolder, this);
     frmConfig.exec();
 }
 
@@ -176,7 +186,7 @@ void TfrmMain::paintEvent(QPaintEvent*) {
 
 void TfrmMain::mousePressEvent(QMouseEvent*) {
     // Any mouse button on the background drags the window.
-    ui::Guarded(this, [this] { img_backMouseDown(); });
+    controls::Guarded(this, [this] { img_backMouseDown(); });
 }
 
 void TfrmMain::CentreOnDesktop() {
@@ -185,18 +195,18 @@ void TfrmMain::CentreOnDesktop() {
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
-    if (!centred_) {
-        centred_ = true;
+    if (!FCentred) {
+        FCentred = true;
         CentreOnDesktop();
     }
     // A window restored from the taskbar is not shown anew.
     if (!event->spontaneous())
-        ui::Guarded(this, [this] { FormShow(); });
+        controls::Guarded(this, [this] { FormShow(); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     bool canClose = true;
-    ui::Guarded(this, [&] { FormCloseQuery(canClose); });
+    controls::Guarded(this, [&] { FormCloseQuery(canClose); });
     event->setAccepted(canClose);
 }
 

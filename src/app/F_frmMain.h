@@ -28,10 +28,11 @@ struct MainWindowSetup {
     platform::DriveQueries* drives = nullptr; // the drive scan's queries; must outlive the window
     std::function<std::string()> tempFolder;  // where the work folder goes (default: platform::TempPath)
     builder::CommandRunner runTool;           // runs one disk tool command (default: RunAndWait)
+    std::string logFolder;                    // where the operations leave their logs; none when empty
 };
 
 // The setup of the running program: the executable's folder + "data/", the built-in remote
-// start page and the given drive queries.
+// start page, the given drive queries, and the user's cache folder + "/vornel/" for the logs.
 MainWindowSetup ProgramSetup(platform::DriveQueries& drives);
 
 class TfrmMain : public QWidget {
@@ -59,7 +60,7 @@ class TfrmMain : public QWidget {
     bool Busy() const { return FBusy; }
     const QString& StartPage() const { return FStartPage; }
     // The folder of the package, the custom item list and the web panel's local files.
-    const std::string& DataFolder() const { return dataFolder_; }
+    const std::string& DataFolder() const { return FDataFolder; }
 
     // Enters (true) or leaves (false) the busy state.
     void SetBusy(bool busy);
@@ -91,13 +92,17 @@ class TfrmMain : public QWidget {
     void img_backMouseDown();
     void CentreOnDesktop();
 
+    // What the operations take from the window (builder::OperationEnvironment).
+    builder::OperationEnvironment Environment() const;
+
     bool FBusy = false;
     QString FStartPage;
-    std::string dataFolder_;
-    platform::DriveQueries* drives_ = nullptr;
-    std::function<std::string()> tempFolder_;
-    builder::CommandRunner runTool_;
-    bool centred_ = false;
+    std::string FDataFolder;
+    platform::DriveQueries* FDrives = nullptr;
+    std::function<std::string()> FTempFolder;
+    builder::CommandRunner FRunTool;
+    std::string FLogFolder;
+    bool FCentred = false;
 };
 
 } // namespace vornel::app

@@ -66,7 +66,7 @@ controls::TBmpButton* MakeCaptionedButton(QWidget* parent, const QRect& geometry
 
 void TfrmMain::BuildLayout() {
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-    setWindowTitle(ui::ApplicationTitle());
+    setWindowTitle(controls::ApplicationTitle());
     setFixedSize(kWindowSize);
     setFont(LayoutFont(12));
 

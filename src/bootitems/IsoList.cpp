@@ -3,8 +3,7 @@
 #include "package/Cp936.h"
 #include "platform/Files.h"
 
-#include <cstdlib>
-#include <pwd.h>
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,16 +25,8 @@ std::string IsoListPathFor(const std::string& dataFolder, const std::string& con
 }
 
 std::string UserConfigHome() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/')
-        return config;
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        return std::string(home) + "/.config";
-    const passwd* user = ::getpwuid(::getuid());
-    return std::string(user && user->pw_dir ? user->pw_dir : "") + "/.config";
+    return platform::UserFolder("XDG_CONFIG_HOME", ".config");
 }
-
-const char* const kPathMisfitReason =
-    "的路径含有双引号（\"）或以反斜杠（\\）结尾，磁盘工具的命令行无法传递它！";
 
 bool PathFitsCommandLine(const std::string& path) {
     return path.find('"') == std::string::npos && (path.empty() || path.back() != '\\');
@@ -74,6 +65,13 @@ std::string JoinIsoLine(const TISOFileInfo& item) {
     return item.Title + "|" + item.ImagePath;
 }
 
+std::string ImageOnDisk(const TISOFileInfo& item) {
+    if (platform::FileExists(item.ImagePath) || package::IsUtf8(item.SourceLine))
+        return item.ImagePath;
+    const std::string stored = SplitIsoLine(item.SourceLine).ImagePath;
+    return platform::FileExists(stored) ? stored : item.ImagePath;
+}
+
 std::vector<TISOFileInfo> ReadIsoList(const std::string& path) {
     std::vector<TISOFileInfo> items;
     for (const auto& line : platform::ReadTextLines(path)) {
@@ -85,6 +83,11 @@ std::vector<TISOFileInfo> ReadIsoList(const std::string& path) {
 }
 
 void WriteIsoList(const std::string& path, const std::vector<TISOFileInfo>& items) {
+    // A folder that could not be made for the list says why (a read-only configuration folder),
+    // where the write would only find it missing.
+    const std::string folder = path.substr(0, path.find_last_of('/') + 1);
+    if (!folder.empty() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw platform::EFCreateError(path, errno);
     std::vector<std::string> lines;
     lines.reserve(items.size());
     for (const auto& item : items)

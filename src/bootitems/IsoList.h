@@ -22,8 +22,10 @@ struct TISOFileInfo {
 // the make operation measured.
 bool PathFitsCommandLine(const std::string& path);
 
-// Why such a path is refused, for the messages that name it.
-extern const char* const kPathMisfitReason;
+// The item's image path as the file system knows it: ImagePath, or, when no file has that name
+// and the item was read from a line that is not UTF-8, the path's bytes as that line holds them
+// (a list kept by the Windows program names files whose names on disk are GBK bytes).
+std::string ImageOnDisk(const TISOFileInfo& item);
 
 // The user's list file for the data folder (which ends in "/"): IsoListPathFor with the user's
 // configuration folder.

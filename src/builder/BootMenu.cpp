@@ -1,5 +1,6 @@
 #include "builder/BootMenu.h"
 
+#include "platform/Ascii.h"
 #include "platform/Files.h"
 
 namespace vornel::builder {
@@ -40,11 +41,7 @@ std::string ImageExtension(const std::string& imagePath) {
     size_t separator = imagePath.find_last_of("/\\");
     if (separator != std::string::npos && separator > dot)
         return {};
-    std::string extension = imagePath.substr(dot);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return extension;
+    return platform::AsciiLower(imagePath.substr(dot));
 }
 
 std::string CustomImageOnStick(size_t n, const std::string& imagePath) {

@@ -39,19 +39,24 @@ struct OperationEnvironment {
     std::function<std::string()> tempFolder; // ends in "/": the work folder is made in it
     platform::DriveQueries* drives = nullptr;
     CommandRunner run;
+    std::string logFolder;      // where each operation leaves its log (OperationLog); none when empty
+    std::string programVersion; // for the log
 };
 
 // The make button: checks the drive, unpacks the package into an emptied work folder, checks the
 // payload, the custom images and the drive's size, writes the boot menu, asks (naming the drive),
 // and has the disk tool format the drive and copy every file, showing how far it is. A failed
-// extraction, a file of 4 GiB or more (the boot area is FAT), an image path the command line
-// cannot carry, or a drive smaller than the boot layout stops it with a message before the
-// warning. When a tool command fails, no further command runs, the progress stays where it
-// stopped, the work folder stays for inspection and the user is told which step failed, and why.
+// extraction, a list file line that leaves the work folder, a file of 4 GiB or more (the boot
+// area is FAT), an image path the command line cannot carry, or a drive smaller than the boot
+// layout stops it with a message before the warning, and the work folder goes. When a tool
+// command fails, no further command runs, the progress stays where it stopped, the work folder
+// stays for inspection and the user is told which step failed, and why. Each failure is a
+// failure::Failure shown by its Chinese text and the place of the operation's log.
 void MakeBootDisk(OperationHost& host, const OperationEnvironment& environment);
 
 // The restore button: checks the drive, asks (naming the drive), unpacks only the disk tool into
-// an emptied work folder and, when it came out whole, has it give the drive's space back.
+// an emptied work folder and, when the package is whole and the tool came out whole, has it give
+// the drive's space back. Failures are shown as the make's are.
 void RestoreSpace(OperationHost& host, const OperationEnvironment& environment);
 
 } // namespace vornel::builder

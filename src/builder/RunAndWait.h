@@ -16,7 +16,8 @@ using ProgressListener = std::function<void(const progress::Record&)>;
 // the program with no shell and no terminal. While it runs, waits in slices of 100 ms and calls
 // `processEvents` after each slice and once more after the end, so the caller's window stays
 // serviced. A program that cannot be started returns at once, without calling `processEvents`.
-// The program's stderr reaches ours as it comes; its last line is in the outcome. With
+// The program's stdout and stderr reach ours as they come, and the outcome keeps them (up to
+// 1 MiB each) and stderr's last line. With
 // `onProgress`, the program is offered the progress channel, and each record it sends there is
 // handed on as it arrives. Shows nothing; the outcome tells whether the program started and how
 // it ended.

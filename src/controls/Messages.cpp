@@ -3,7 +3,7 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 
-namespace vornel::ui {
+namespace vornel::controls {
 
 namespace {
 
@@ -58,9 +58,10 @@ void SetMessageSink(MessageSink* sink) {
 }
 
 QString ErrorReportText(const QString& message) {
-    if (!message.isEmpty() && message.back() > QChar('.'))
+    static const QString chineseEnds = QStringLiteral("。！？");
+    if (!message.isEmpty() && message.back() > QChar('.') && !chineseEnds.contains(message.back()))
         return message + QChar('.');
     return message;
 }
 
-} // namespace vornel::ui
+} // namespace vornel::controls

@@ -2,12 +2,14 @@
 // The one seam through which every message box of the program passes, so tests can read what
 // was shown and answer confirmations. The default sink shows Qt message boxes.
 
+#include "failure/ChineseText.h"
+
 #include <QString>
 #include <exception>
 
 class QWidget;
 
-namespace vornel::ui {
+namespace vornel::controls {
 
 class MessageSink {
   public:
@@ -33,17 +35,17 @@ QString ApplicationTitle();
 void SetMessageSink(MessageSink* sink);
 
 // The text of the general error report: the message with a full stop added when its last
-// character sorts after ".".
+// character sorts after ".", unless it already ends a Chinese sentence ("。", "！", "？").
 QString ErrorReportText(const QString& message);
 
-// Runs a handler; an exception that leaves it becomes the general error report, and the program
-// carries on. Exceptions never cross the Qt event loop.
+// Runs a handler; an exception that leaves it becomes the general error report (a failure of the
+// core in its Chinese text), and the program carries on. Exceptions never cross the Qt event loop.
 template <class Handler> void Guarded(QWidget* parent, Handler&& handler) {
     try {
         handler();
     } catch (const std::exception& error) {
-        Messages().ShowError(parent, ErrorReportText(QString::fromUtf8(error.what())));
+        Messages().ShowError(parent, ErrorReportText(QString::fromStdString(failure::UserText(error))));
     }
 }
 
-} // namespace vornel::ui
+} // namespace vornel::controls

@@ -1,14 +1,12 @@
 #include "drives/DiskModel.h"
 
+#include "platform/Ascii.h"
+
 #include <vector>
 
 namespace vornel::drives {
 
 namespace {
-
-char UpperLetter(char letter) {
-    return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
-}
 
 std::string Underscored(std::string text) {
     for (char& c : text) {
@@ -72,14 +70,14 @@ std::vector<std::string> SplitDelimited(std::string_view text, char delimiter) {
 } // namespace
 
 std::string GetDiskModel(platform::DriveQueries& queries, char letter) {
-    std::optional<platform::DeviceIdentity> identity = queries.Identity(UpperLetter(letter));
+    std::optional<platform::DeviceIdentity> identity = queries.Identity(platform::AsciiUpper(letter));
     if (!identity)
         return {};
     return Underscored(identity->vendor) + " " + Underscored(identity->product);
 }
 
 std::string MountedDeviceValueName(char letter) {
-    return std::string("\\DosDevices\\") + UpperLetter(letter) + ":";
+    return std::string("\\DosDevices\\") + platform::AsciiUpper(letter) + ":";
 }
 
 std::string ModelFromMountedDevice(const std::optional<std::string>& value) {

@@ -16,13 +16,21 @@ namespace vornel::package {
 
 namespace {
 
+// Where an entry's bytes come from: the open package, positioned at the data, and the names its
+// errors give.
+struct EntrySource {
+    int descriptor;
+    std::string entry;
+    std::string packageFile;
+};
+
 // Inflates `size` bytes from `source` into the open `output`, one chunk at a time, reporting
 // after each chunk. Returns the output file's length, kCancelled, kNoSpace when the destination
 // filled up, or kSizeMismatch when the stream goes on past `size` bytes or lacks its end.
-std::int32_t CopyEntry(int output, const std::string& displayPath, int source, std::int32_t size,
-                       const TPackageProgressEvent& onProgress) {
+std::int32_t CopyEntry(int output, const std::string& displayPath, const EntrySource& source,
+                       std::int32_t size, const TPackageProgressEvent& onProgress) {
     bool cancel = false;
-    Inflater inflater(source);
+    Inflater inflater(source.descriptor, source.entry, source.packageFile);
     std::vector<unsigned char> chunk(static_cast<size_t>(std::min(size, kChunkSize)));
     std::int32_t remaining = size;
     std::int32_t written = 0;
@@ -74,6 +82,26 @@ std::string DisplayPath(const std::string& root, const std::string& name) {
     return root.empty() ? NativePath(name) : root + "/" + NativePath(name);
 }
 
+// The space the entries take on a file system that gives space in `unit`s: each file in whole
+// units, and a unit for each folder they are put in.
+std::int64_t SpaceTaken(const TPackedFileInfoArr& entries,
+                        const std::vector<std::vector<std::string>>& levels, std::int64_t unit) {
+    std::int64_t taken = 0;
+    for (const TPackedFileInfo& entry : entries)
+        taken += (entry.FileSize + unit - 1) / unit * unit;
+    std::vector<std::string> folders;
+    for (const auto& entryLevels : levels) {
+        std::string folder;
+        for (size_t i = 0; i + 1 < entryLevels.size(); ++i) {
+            folder += entryLevels[i] + "/";
+            folders.push_back(folder);
+        }
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    return taken + static_cast<std::int64_t>(folders.size()) * unit;
+}
+
 } // namespace
 
 std::int32_t TFDPackage::ExtractStream(const std::string& FileName, int Source, std::int32_t Size) {
@@ -81,10 +109,11 @@ std::int32_t TFDPackage::ExtractStream(const std::string& FileName, int Source, 
         return kBadEntry;
     const std::string path = NativePath(FileName);
     const platform::UniqueFd output = CreateOutputAt(path);
-    return CopyEntry(output.Get(), path, Source, Size, OnProgress);
+    return CopyEntry(output.Get(), path, {Source, FileName, {}}, Size, OnProgress);
 }
 
 std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::string& DestDir) {
+    stop_ = {};
     if (!platform::FileExists(PackageFile))
         return kMissingFile;
     TPackedFileInfoArr entries;
@@ -97,17 +126,17 @@ std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::s
     for (const TPackedFileInfo& entry : entries) {
         auto entryLevels = EntryLevels(entry.FileName);
         if (!entryLevels)
-            return kBadName;
+            return Stopped(kBadName, entry.FileName);
         levels.push_back(std::move(*entryLevels));
     }
-    // The entries' own sizes count: a header that understates the total must not let the
-    // extraction fill the destination.
-    std::int64_t needed = 0;
-    for (const TPackedFileInfo& entry : entries)
-        needed += entry.FileSize;
+    // The entries' own sizes count, in the space the file system really gives them: a header
+    // that understates the total, or many small files, must not let the extraction fill the
+    // destination before it is refused.
     const std::string root = DestinationRoot(DestDir);
-    if (FreeSpace(root) < std::max(needed, header.TotalFileSize))
-        return kNoSpace;
+    const std::int64_t needed = std::max(
+        SpaceTaken(entries, levels, std::max<std::int64_t>(SpaceUnit(root), 1)), header.TotalFileSize);
+    if (const std::int64_t available = FreeSpace(root); available < needed)
+        return Stopped(kNoSpace, {}, needed, available);
 
     const package::PackageFile file(PackageFile);
     bool cancel = false;
@@ -118,15 +147,15 @@ std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::s
         if (cancel)
             return kCancelled;
         if (::lseek(file.Descriptor(), static_cast<off_t>(entry.DataPos), SEEK_SET) < 0)
-            return kBadEntry;
+            return Stopped(kBadEntry, entry.FileName);
         const std::string path = DisplayPath(root, entry.FileName);
         const platform::UniqueFd output = CreateOutputBelow(root, levels[i], path);
-        const std::int32_t copied =
-            CopyEntry(output.Get(), path, file.Descriptor(), entry.FileSize, OnProgress);
+        const std::int32_t copied = CopyEntry(
+            output.Get(), path, {file.Descriptor(), entry.FileName, PackageFile}, entry.FileSize, OnProgress);
         if (copied < 0)
-            return copied;
+            return Stopped(copied, entry.FileName);
         if (copied != entry.FileSize)
-            return kSizeMismatch;
+            return Stopped(kSizeMismatch, entry.FileName);
         ApplyAttributes(output.Get(), entry.Attributes);
     }
     return header.FileCount;
@@ -134,6 +163,7 @@ std::int32_t TFDPackage::ExtractAll(const std::string& PackageFile, const std::s
 
 std::int32_t TFDPackage::ExtractFile(const std::string& PackageFile, const std::string& DestDir,
                                      TPackedFileInfo Entry) {
+    stop_ = {Entry.FileName};
     if (!platform::FileExists(PackageFile))
         return kMissingFile;
     if (Entry.FileSize < 0 || Entry.PackedSize < 0)
@@ -148,7 +178,8 @@ std::int32_t TFDPackage::ExtractFile(const std::string& PackageFile, const std::
     const std::string root = DestinationRoot(DestDir);
     const std::string path = DisplayPath(root, Entry.FileName);
     const platform::UniqueFd output = CreateOutputBelow(root, *levels, path);
-    const std::int32_t copied = CopyEntry(output.Get(), path, file.Descriptor(), Entry.FileSize, OnProgress);
+    const std::int32_t copied = CopyEntry(
+        output.Get(), path, {file.Descriptor(), Entry.FileName, PackageFile}, Entry.FileSize, OnProgress);
     ApplyAttributes(output.Get(), Entry.Attributes); // after a cancel too
     return copied;
 }

@@ -7,9 +7,15 @@
 
 namespace vornel::package {
 
-Inflater::Inflater(int source) : source_(source), input_(kInputBlockSize) {
-    if (::inflateInit(&stream_) != Z_OK)
-        throw EDecompressionError();
+Inflater::Inflater(int source, std::string entry, std::string packageFile)
+    : source_(source), entry_(std::move(entry)), packageFile_(std::move(packageFile)),
+      input_(kInputBlockSize) {
+    if (const int result = ::inflateInit(&stream_); result != Z_OK)
+        throw EDecompressionError(entry_, stream_.msg ? stream_.msg : ::zError(result));
+}
+
+void Inflater::Fail(int result) const {
+    throw ECompressionError(entry_, stream_.msg ? stream_.msg : ::zError(result), packageFile_);
 }
 
 Inflater::~Inflater() {
@@ -45,7 +51,7 @@ std::size_t Inflater::Produce(unsigned char* out, std::size_t size) {
         else if (rc == Z_BUF_ERROR && stream_.avail_in > 0)
             break; // no progress is possible with the input at hand
         else if (rc != Z_OK && rc != Z_BUF_ERROR)
-            throw ECompressionError();
+            Fail(rc);
     }
     return size - stream_.avail_out;
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 #include <zlib.h>
 
@@ -10,8 +11,9 @@ namespace vornel::package {
 
 class Inflater {
   public:
-    // Throws EDecompressionError when zlib cannot start.
-    explicit Inflater(int source);
+    // `entry` and `packageFile` name the data in errors. Throws EDecompressionError when zlib
+    // cannot start.
+    Inflater(int source, std::string entry, std::string packageFile);
     ~Inflater();
     Inflater(const Inflater&) = delete;
     Inflater& operator=(const Inflater&) = delete;
@@ -27,7 +29,11 @@ class Inflater {
   private:
     bool Refill();
 
+    [[noreturn]] void Fail(int result) const;
+
     int source_;
+    std::string entry_;
+    std::string packageFile_;
     z_stream stream_{};
     std::vector<unsigned char> input_;
     bool inputEnded_ = false;

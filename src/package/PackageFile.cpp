@@ -24,18 +24,4 @@ bool PackageFile::ReadAt(std::int64_t offset, void* data, std::size_t size) cons
                               static_cast<std::int64_t>(size);
 }
 
-std::int32_t LoadInt32(const unsigned char* bytes) {
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | bytes[i];
-    return static_cast<std::int32_t>(value);
-}
-
-std::int64_t LoadInt64(const unsigned char* bytes) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | bytes[i];
-    return static_cast<std::int64_t>(value);
-}
-
 } // namespace vornel::package

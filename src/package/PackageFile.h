@@ -1,5 +1,5 @@
 #pragma once
-// The package file opened for reading, and the little-endian fields of its records.
+// The package file opened for reading.
 
 #include "platform/UniqueFd.h"
 
@@ -23,8 +23,5 @@ class PackageFile {
     platform::UniqueFd fd_;
     std::int64_t length_;
 };
-
-std::int32_t LoadInt32(const unsigned char* bytes);
-std::int64_t LoadInt64(const unsigned char* bytes);
 
 } // namespace vornel::package

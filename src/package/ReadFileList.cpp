@@ -3,6 +3,7 @@
 #include "package/u_Package.h"
 
 #include "platform/Files.h"
+#include "platform/LittleEndian.h"
 
 #include <cstring>
 
@@ -10,13 +11,21 @@ namespace vornel::package {
 
 namespace {
 
-TPackageHeader DecodeHeader(const unsigned char* b) {
+std::int32_t Int32At(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return static_cast<std::int32_t>(platform::LoadLittleEndian(bytes, at, 4));
+}
+
+std::int64_t Int64At(std::span<const std::uint8_t> bytes, std::size_t at) {
+    return static_cast<std::int64_t>(platform::LoadLittleEndian(bytes, at, 8));
+}
+
+TPackageHeader DecodeHeader(std::span<const std::uint8_t> b) {
     TPackageHeader header;
     header.Magic = {static_cast<char>(b[0]), static_cast<char>(b[1])};
     header.Version = b[2];
-    header.FileCount = LoadInt32(b + 3);
-    header.TotalFileSize = LoadInt64(b + 7);
-    header.DataSize = LoadInt64(b + 15);
+    header.FileCount = Int32At(b, 3);
+    header.TotalFileSize = Int64At(b, 7);
+    header.DataSize = Int64At(b, 15);
     return header;
 }
 
@@ -27,7 +36,7 @@ std::int32_t TFDPackage::ReadFileList(const std::string& PackageFile, TPackedFil
     if (!platform::FileExists(PackageFile))
         return kMissingFile;
     const package::PackageFile file(PackageFile);
-    unsigned char headerBytes[kHeaderSize];
+    std::uint8_t headerBytes[kHeaderSize];
     if (file.Length() < kHeaderSize || !file.ReadAt(0, headerBytes, sizeof headerBytes))
         return kMissingFile;
     Header = DecodeHeader(headerBytes);
@@ -48,12 +57,12 @@ std::int32_t TFDPackage::ReadFileList(const std::string& PackageFile, TPackedFil
     Entries.assign(static_cast<std::size_t>(Header.FileCount), TPackedFileInfo{});
     std::int64_t position = kHeaderSize;
     for (std::int32_t i = 0; i < Header.FileCount; ++i) {
-        unsigned char b[kEntryHeaderSize];
+        std::uint8_t b[kEntryHeaderSize];
         if (!file.ReadAt(position, b, sizeof b))
             return kBadEntry;
-        const std::int32_t fileSize = LoadInt32(b + 256);
-        const std::int32_t packedSize = LoadInt32(b + 260);
-        const std::int32_t marker = LoadInt32(b + 284);
+        const std::int32_t fileSize = Int32At(b, 256);
+        const std::int32_t packedSize = Int32At(b, 260);
+        const std::int32_t marker = Int32At(b, 284);
         const std::int64_t dataPos = position + kEntryHeaderSize;
         if (marker != kEntryMarker || fileSize < 0 || packedSize < 0 || dataPos + packedSize > file.Length())
             return kBadEntry;
@@ -65,7 +74,7 @@ std::int32_t TFDPackage::ReadFileList(const std::string& PackageFile, TPackedFil
         entry.FileName = std::move(*name);
         entry.FileSize = fileSize;
         entry.PackedSize = packedSize;
-        entry.Attributes = static_cast<std::uint32_t>(LoadInt32(b + 264));
+        entry.Attributes = static_cast<std::uint32_t>(platform::LoadLittleEndian(b, 264, 4));
         std::memcpy(entry.Reserved.data(), b + 268, entry.Reserved.size());
         entry.Marker = marker;
         entry.DataPos = dataPos;

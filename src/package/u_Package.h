@@ -6,10 +6,11 @@
 // code page 936 text with "\" between folder levels; every name this module hands out is UTF-8
 // and keeps its "\" (it becomes "/" only when a path on disk is built).
 
+#include "failure/Failure.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,9 @@ inline constexpr std::int32_t kSizeMismatch = -201;
 // header or its data runs past the end of the file, or FileCount is negative or larger than the
 // file can hold (then Entries is left unchanged and nothing is allocated).
 inline constexpr std::int32_t kBadEntry = -202;
-// Less free space than the entries' sizes add up to (or the header's TotalFileSize, if larger),
-// or the destination filled up while writing; the partial file stays.
+// Less free space than the entries take (their sizes in whole allocation units of the
+// destination's file system, and a unit per folder; or the header's TotalFileSize, if larger), or
+// the destination filled up while writing; the partial file stays.
 inline constexpr std::int32_t kNoSpace = -203;
 // An entry name that must not be extracted: not code page 936 text (from ReadFileList), or empty,
 // absolute, holding a drive or ":", a ".." level, a control character, or ending in "\" (from the
@@ -73,21 +75,25 @@ using TPackageProgressEvent =
     std::function<void(const std::string& FileName, std::int32_t Position, std::int32_t Size,
                        std::int32_t Index, const TPackageHeader* Header, bool& Cancel)>;
 
-// Damaged compressed data.
-class ECompressionError : public std::runtime_error {
+// Damaged compressed data in the entry `entry` (of `packageFile`, when known); `reason` is
+// zlib's.
+class ECompressionError : public failure::Failure {
   public:
-    ECompressionError() : std::runtime_error("Error") {}
+    ECompressionError(const std::string& entry, const std::string& reason, const std::string& packageFile);
 };
 
-// The inflater could not be started.
-class EDecompressionError : public std::runtime_error {
+// The inflater could not be started for `entry`.
+class EDecompressionError : public failure::Failure {
   public:
-    EDecompressionError() : std::runtime_error("Error") {}
+    EDecompressionError(const std::string& entry, const std::string& reason);
 };
 
 // Bytes available to the caller on the file system that holds `path` (or its nearest existing
 // parent), or -1 when that cannot be told.
 std::int64_t AvailableBytes(const std::string& path);
+
+// The unit that file system gives files their space in (1 when it cannot be told).
+std::int64_t AllocationUnit(const std::string& path);
 
 // Reads and extracts packages. A package file that exists but cannot be opened raises
 // platform::EFOpenError; an output file that cannot be created raises platform::EFCreateError.
@@ -100,8 +106,9 @@ std::int64_t AvailableBytes(const std::string& path);
 class TFDPackage {
   public:
     TPackageProgressEvent OnProgress;
-    // The free-space query of ExtractAll; replaceable so the check can be tested.
+    // The free-space queries of ExtractAll; replaceable so the check can be tested.
     std::function<std::int64_t(const std::string& DestDir)> FreeSpace = AvailableBytes;
+    std::function<std::int64_t(const std::string& DestDir)> SpaceUnit = AllocationUnit;
 
     // Lists the package's entries without inflating anything. Result: FileCount, or a negative
     // code. Header is unchanged on kMissingFile; Entries is unchanged unless the result is
@@ -125,6 +132,22 @@ class TFDPackage {
     // kNoSpace, or kBadEntry for a negative Size (nothing created). It reads ahead of the entry's
     // data in blocks.
     std::int32_t ExtractStream(const std::string& FileName, int Source, std::int32_t Size);
+
+    // What a negative result of the last extraction stands for, as a failure that names the
+    // package, the entry to blame (when one is) and, for kNoSpace, the sizes.
+    failure::Failure DescribeFailure(std::int32_t result, const std::string& PackageFile,
+                                     const std::string& DestDir) const;
+
+  private:
+    // Where the last extraction stopped: the entry, and the space it found short.
+    struct Stop {
+        std::string entry;
+        std::int64_t needed = 0;
+        std::int64_t available = 0;
+    };
+    std::int32_t Stopped(std::int32_t result, std::string entry, std::int64_t needed = 0,
+                         std::int64_t available = 0);
+    Stop stop_;
 };
 
 } // namespace vornel::package

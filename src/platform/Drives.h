@@ -27,6 +27,8 @@ class DriveQueries {
     // The whole disk's size in bytes; fails without medium.
     virtual std::optional<std::int64_t> TotalBytes(char letter) = 0;
     virtual std::optional<DeviceIdentity> Identity(char letter) = 0;
+    // The block device or image file behind the letter, for the operations' logs.
+    virtual std::optional<std::string> DevicePath(char) { return std::nullopt; }
 };
 
 // What a removable letter stands for: a block device node or a disk image file.

@@ -9,22 +9,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vornel::platform {
 
 namespace {
-
-std::string SystemErrorText(int error) {
-    return std::strerror(error);
-}
-
-std::string Quoted(const char* format, const std::string& path, int error) {
-    std::string text = format;
-    text += " \"" + path + "\". " + SystemErrorText(error);
-    return text;
-}
 
 bool IsPrivateFolder(const std::string& path) {
     struct stat st {};
@@ -36,10 +27,10 @@ bool IsPrivateFolder(const std::string& path) {
 } // namespace
 
 EFCreateError::EFCreateError(const std::string& path, int error)
-    : std::runtime_error(Quoted("Cannot create file", path, error)) {}
+    : failure::Failure(failure::Kind::CreateFile, path, error, failure::SystemText(error)) {}
 
 EFOpenError::EFOpenError(const std::string& path, int error)
-    : std::runtime_error(Quoted("Cannot open file", path, error)) {}
+    : failure::Failure(failure::Kind::OpenFile, path, error, failure::SystemText(error)) {}
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -107,6 +98,15 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
     return text;
 }
 
+std::string UserFolder(const char* variable, const char* underHome) {
+    if (const char* folder = std::getenv(variable); folder && folder[0] == '/')
+        return folder;
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return std::string(home) + "/" + underHome;
+    const passwd* user = ::getpwuid(::getuid());
+    return std::string(user && user->pw_dir ? user->pw_dir : "") + "/" + underHome;
+}
+
 std::string ExecutableFolder() {
     std::error_code error;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -128,11 +128,10 @@ std::string TempPath() {
     }
     std::string folder = "/tmp/vornel-" + std::to_string(::getuid());
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        throw std::runtime_error("Cannot create the temporary folder \"" + folder + "\". " +
-                                 SystemErrorText(errno));
+        throw failure::Failure(failure::Kind::TempFolder, folder, errno, failure::SystemText(errno));
+    // Another user's folder, or a link planted there: nothing may be written into it.
     if (!IsPrivateFolder(folder))
-        throw std::runtime_error("The temporary folder \"" + folder +
-                                 "\" is not private to this user; remove it and try again");
+        throw failure::Failure(failure::Kind::TempFolder, folder, 0, "it is not private to this user");
     return folder + "/";
 }
 

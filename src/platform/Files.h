@@ -2,22 +2,24 @@
 // Files and folders as the program uses them: the errors it shows, presence and length tests,
 // whole text files read as lines and written in one piece, and the program's folders.
 
+#include "failure/Failure.h"
+
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vornel::platform {
 
-// 'Cannot create file "%s". %s' with the path and the system's text for errno.
-class EFCreateError : public std::runtime_error {
+// A file that cannot be created: what() is 'Cannot create file "%s". %s' with the path and the
+// system's text for errno.
+class EFCreateError : public failure::Failure {
   public:
     EFCreateError(const std::string& path, int error);
 };
 
-// 'Cannot open file "%s". %s' with the path and the system's text for errno.
-class EFOpenError : public std::runtime_error {
+// A file that cannot be opened or read: 'Cannot open file "%s". %s'.
+class EFOpenError : public failure::Failure {
   public:
     EFOpenError(const std::string& path, int error);
 };
@@ -41,12 +43,16 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes);
 // Joins lines with CR LF after every line (an empty list gives no bytes).
 std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 
+// The user's folder that the XDG variable `variable` names when it holds an absolute path,
+// otherwise the home folder + "/" + `underHome` (".config", ".cache"); no trailing "/".
+std::string UserFolder(const char* variable, const char* underHome);
+
 // The running executable's folder, with a trailing "/".
 std::string ExecutableFolder();
 
 // The program's private temporary folder, with a trailing "/": $XDG_RUNTIME_DIR when it is the
 // user's own and mode 0700, else /tmp/vornel-<uid>/ created 0700 and checked (owner, mode, not a
-// link). Throws std::runtime_error when no safe folder can be had.
+// link). Throws failure::Failure (TempFolder) when no safe folder can be had.
 std::string TempPath();
 
 } // namespace vornel::platform

@@ -106,6 +106,11 @@ class LinuxDriveQueries final : public DriveQueries {
         return BlockDiskIdentity(sources_, *disk);
     }
 
+    std::optional<std::string> DevicePath(char letter) override {
+        const LetteredDisk* disk = RemovableDisk(letter);
+        return disk ? std::optional<std::string>(disk->path) : std::nullopt;
+    }
+
   private:
     // Within one scan the letters come from the map read by LogicalDrives or IsRemovable.
     const LetteredDisk* RemovableDisk(char letter) const {

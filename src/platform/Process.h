@@ -21,6 +21,9 @@ struct ProcessOutcome {
     int exitCode = 0;
     int signal = 0;
     std::string lastErrorLine; // the last line the program wrote to stderr, when it was captured
+    // What it wrote on stdout and stderr, when its runner kept them (RunAndWait does).
+    std::string standardOutput;
+    std::string standardError;
 
     bool Succeeded() const { return started && exited && exitCode == 0; }
 };

@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 TEST(ApplicationTest, IdentityAndVersionRecord) {
     ConfigureApplication();
-    EXPECT_EQ(ui::ApplicationTitle(), QStringLiteral("VornelU盘装机"));
+    EXPECT_EQ(controls::ApplicationTitle(), QStringLiteral("VornelU盘装机"));
     // Qt's display name would be appended to the confirmation's caption "警告" on X11.
     EXPECT_EQ(QApplication::applicationDisplayName(), QApplication::applicationName());
     EXPECT_EQ(QApplication::applicationVersion(), QStringLiteral(VORNEL_VERSION));

@@ -269,8 +269,8 @@ TEST_F(FrmConfigTest, AFailedSaveKeepsTheDialogItsRowsAndTheOldFile) {
     EXPECT_EQ(dialog->lv_menu->rowCount(), 2);
     EXPECT_EQ(ReadBytes(ListPath()), original);
     ASSERT_EQ(messages.errors.size(), 1);
-    EXPECT_EQ(messages.errors[0],
-              QString::fromStdString("Cannot create file \"" + ListPath() + "\". File too large."));
+    // The report is Chinese, with the system's reason; no full stop after the Chinese one.
+    EXPECT_EQ(messages.errors[0], QString::fromStdString("无法创建文件 \"" + ListPath() + "\"：文件太大。"));
     // Once the disk has room again, the same rows save.
     dialog->btn_ok->click();
     EXPECT_FALSE(dialog->isVisible());
@@ -284,8 +284,7 @@ TEST_F(FrmConfigTest, AnUnreadableListOpensEmptyWithTheOpenError) {
     auto dialog = Open();
     EXPECT_EQ(dialog->lv_menu->rowCount(), 0);
     ASSERT_EQ(messages.errors.size(), 1);
-    EXPECT_EQ(messages.errors[0],
-              QString::fromStdString("Cannot open file \"" + ListPath() + "\". Input/output error."));
+    EXPECT_EQ(messages.errors[0], QString::fromStdString("无法打开文件 \"" + ListPath() + "\"：读写出错。"));
 }
 
 TEST(ChooseImageFile, OffersImageFilesAndAcceptsATypedNameThatDoesNotExist) {

@@ -47,7 +47,7 @@ class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         // Nothing listens on this loopback port, so the local page is chosen at once.
-        setup = {data.Path(), QStringLiteral("http://127.0.0.1:9/"), &drives, {}, {}};
+        setup = {data.Path(), QStringLiteral("http://127.0.0.1:9/"), &drives, {}, {}, {}};
         window = std::make_unique<TfrmMain>(setup);
     }
 

@@ -47,7 +47,7 @@ TEST(ProgressShot, AMakeShowsTheStepTheBarsTheSpeedAndTheTimeLeft) {
     boxes.answerYes = true;
     const auto drives = platform::CreateLinuxDriveQueries(platform::SystemDriveSources());
     TfrmMain window(
-        {data, QStringLiteral("http://127.0.0.1:9/"), drives.get(), [&] { return root + "temp/"; }, {}});
+        {data, QStringLiteral("http://127.0.0.1:9/"), drives.get(), [&] { return root + "temp/"; }, {}, {}});
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QTest::qWait(1500); // let the local page render

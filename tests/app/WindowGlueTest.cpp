@@ -50,7 +50,9 @@ class WindowGlueTest : public ::testing::Test {
         writer.AddBytes("menu.lst", "old\r\n", 0x20);
         writer.Finish();
 
-        MainWindowSetup setup{data, QStringLiteral("http://127.0.0.1:9/"), &drives,
+        MainWindowSetup setup{data,
+                              QStringLiteral("http://127.0.0.1:9/"),
+                              &drives,
                               [this] { return folder.path().toStdString() + "/"; },
                               [this](const std::string& line, const std::function<void()>& pump,
                                      const builder::ProgressListener&) {
@@ -62,7 +64,8 @@ class WindowGlueTest : public ::testing::Test {
                                   platform::ProcessOutcome outcome;
                                   outcome.started = outcome.exited = true;
                                   return outcome;
-                              }};
+                              },
+                              folder.path().toStdString() + "/logs/"};
         window = std::make_unique<TfrmMain>(setup);
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -158,7 +161,7 @@ TEST_F(WindowGlueTest, TheConfigButtonOpensTheItemDialog) {
     EXPECT_EQ(seen[0].className, QString::fromLatin1(TfrmConfig::staticMetaObject.className()));
 }
 
-TEST_F(WindowGlueTest, AnImageOf4GiBIsRefusedBeforeTheWarning) {
+TEST_F(WindowGlueTest, AnImageOf4GiBIsRefusedBeforeTheWarningAndTheMessageNamesTheLog) {
     const std::string image = folder.path().toStdString() + "/big.iso";
     std::ofstream(image).close();
     std::filesystem::resize_file(image, std::uintmax_t{4} << 30); // sparse
@@ -168,6 +171,12 @@ TEST_F(WindowGlueTest, AnImageOf4GiBIsRefusedBeforeTheWarning) {
     EXPECT_TRUE(seen[0].text.startsWith(QString::fromStdString("文件:" + image + " 太大（4GB或以上）")))
         << seen[0].text.toStdString();
     EXPECT_TRUE(lines.empty());
+    const QString logLine = QStringLiteral("\n详细记录见日志文件 ");
+    const qsizetype named = seen[0].text.indexOf(logLine);
+    ASSERT_GE(named, 0) << seen[0].text.toStdString();
+    const std::string log = seen[0].text.mid(named + logLine.size()).toStdString();
+    EXPECT_TRUE(log.starts_with(folder.path().toStdString() + "/logs/")) << log;
+    EXPECT_TRUE(std::filesystem::is_regular_file(log)) << log;
 }
 
 } // namespace

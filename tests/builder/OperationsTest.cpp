@@ -3,6 +3,7 @@
 #include "PackageWriter.h"
 #include "TempFolder.h"
 #include "builder/RunAndWait.h"
+#include "disktool/CommandLines.h"
 #include "package/u_Package.h"
 
 #include <QCoreApplication>
@@ -67,7 +68,10 @@ class FakeDrives final : public platform::DriveQueries {
     bool IsRemovable(char letter) override { return letter == 'G'; }
     std::optional<std::string> VolumeLabel(char) override { return "STICK"; }
     std::optional<std::int64_t> TotalBytes(char) override { return capacity; }
-    std::optional<platform::DeviceIdentity> Identity(char) override { return platform::DeviceIdentity{}; }
+    std::optional<platform::DeviceIdentity> Identity(char) override {
+        return platform::DeviceIdentity{"Generic", "Flash Disk"};
+    }
+    std::optional<std::string> DevicePath(char) override { return "/dev/sdz"; }
     std::optional<std::int64_t> capacity = std::int64_t{8} << 30;
 };
 
@@ -135,45 +139,36 @@ void SetFileSize(std::string& package, const std::string& name, std::int64_t siz
 
 } // namespace
 
-TEST_F(OperationsTest, MakeRunsEveryCommandLineByteForByteAndCleansUp) {
+TEST_F(OperationsTest, MakeRunsEveryCommandLineInOrderAndCleansUp) {
     Pack();
     WriteBytes(data.path() / "a.ISO", "iso");
     WriteBytes(data.path() / "b.img", "img");
-    WriteBytes(data.path() / "isolist",
-               "PE系统|" + data.slashed() + "a.ISO\r\nDOS|" + data.slashed() + "b.img\r\n");
+    // A list kept by the Windows program: a GBK line naming a file whose name on disk is GBK.
+    const std::string gbkImage = data.slashed() + "\xD6\xD0.img";
+    WriteBytes(gbkImage, "gbk");
+    WriteBytes(data.path() / "isolist", "PE系统|" + data.slashed() + "a.ISO\r\nDOS|" + data.slashed() +
+                                            "b.img\r\n\xB9\xA4\xBE\xDF|" + gbkImage + "\r\n");
     // A rescan while the package is unpacked changes the list; the warning names the chosen drive.
     const std::string chosen = host.driveText;
     host.onEvents = [this] { host.driveText = "H: (Other Disk  容量：1.00GB)"; };
     MakeBootDisk(host, environment);
 
+    // The lines themselves are the contract's (disktool/CommandLines.h, tested there).
     const std::string w = Work();
-    const std::string p = w + "fbinst.exe G: ";
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         p + " format -f -a  -p 8m -e 10m",
-                         p + "add-menu -s \"fb.cfg\" \"default 0\"",
-                         p + "add-menu -s \"fb.cfg\" \"timeout 0\"",
-                         p + "add-menu -s \"fb.cfg\" \"menu F1 grldr \"grldr\"",
-                         p + "add \"menu.lst\" \"" + w + "menu.lst\"",
-                         p + "add \"boot/a.bin\" \"" + w + "boot\\a.bin\"",
-                         p + "add \"boot/customISO_0.iso\" \"" + data.slashed() + "a.ISO\"",
-                         p + "add \"boot/customISO_1.img\" \"" + data.slashed() + "b.img\"",
-                     }));
-    // The tool sees the arguments the Windows command-line rules give.
-    EXPECT_EQ(Log(), "G:|format|-f|-a|-p|8m|-e|10m\n"
-                     "G:|add-menu|-s|fb.cfg|default 0\n"
-                     "G:|add-menu|-s|fb.cfg|timeout 0\n"
-                     "G:|add-menu|-s|fb.cfg|menu F1 grldr grldr\n"
-                     "G:|add|menu.lst|" +
-                         w +
-                         "menu.lst\n"
-                         "G:|add|boot/a.bin|" +
-                         w +
-                         "boot\\a.bin\n"
-                         "G:|add|boot/customISO_0.iso|" +
-                         data.slashed() +
-                         "a.ISO\n"
-                         "G:|add|boot/customISO_1.img|" +
-                         data.slashed() + "b.img\n");
+    const std::string p = disktool::ToolPrefix(w, 'G');
+    std::vector<std::string> expected{disktool::FormatLine(p, false, 10)};
+    for (const std::string& line : disktool::StartMenuLines(p))
+        expected.push_back(line);
+    for (const auto& [onStick, source] :
+         std::vector<std::pair<std::string, std::string>>{{"menu.lst", w + "menu.lst"},
+                                                          {"boot/a.bin", w + "boot\\a.bin"},
+                                                          {"boot/customISO_0.iso", data.slashed() + "a.ISO"},
+                                                          {"boot/customISO_1.img", data.slashed() + "b.img"},
+                                                          {"boot/customISO_2.img", gbkImage}})
+        expected.push_back(disktool::AddLine(p, onStick, source));
+    EXPECT_EQ(lines, expected);
+    // The GBK name reaches the tool as the bytes it is stored with.
+    EXPECT_TRUE(Log().ends_with("G:|add|boot/customISO_2.img|" + gbkImage + "\n")) << Log();
     // The warning names its target on a line of its own, as the drive list shows it.
     EXPECT_EQ(host.confirmations, std::vector<std::string>{std::string(kMakeConfirmation) + "\r" + chosen});
     EXPECT_EQ(host.messages, std::vector<std::string>{"恭喜你，制作完成！"});
@@ -221,10 +216,18 @@ TEST_F(OperationsTest, DriveChecksStopBeforeAnythingIsTouched) {
     EXPECT_TRUE(lines.empty());
 }
 
-TEST_F(OperationsTest, PayloadAndImageChecksStopWithTheirMessagesAndKeepTheWorkFolder) {
+TEST_F(OperationsTest, PayloadAndImageChecksStopWithTheirMessagesAndLeaveNoWorkFolder) {
     files["filelist"] = "menu.lst\r\n\r\n";
     Pack();
     MakeBootDisk(host, environment);
+    EXPECT_FALSE(fs::exists(Work()));
+    // A line that leaves the work folder names a file that exists, which the tool would refuse
+    // only after formatting the stick.
+    files["filelist"] = "menu.lst\r\n..\\..\\" + fs::path(data.path()).filename().string() + "\\isolist\r\n";
+    WriteBytes(data.path() / "isolist", "");
+    Pack();
+    MakeBootDisk(host, environment);
+    fs::remove(data.path() / "isolist");
     files["filelist"] = "menu.lst\r\nboot\\missing.bin\r\n";
     Pack();
     MakeBootDisk(host, environment);
@@ -238,6 +241,11 @@ TEST_F(OperationsTest, PayloadAndImageChecksStopWithTheirMessagesAndKeepTheWorkF
     WriteBytes(data.path() / "isolist", "a|" + (data.path() / "isolist").string() + "\r\n\r\n");
     MakeBootDisk(host, environment);
 
+    ASSERT_EQ(host.messages.size(), 6u);
+    EXPECT_EQ(host.messages[1].rfind("文件:..\\..\\", 0), 0u) << host.messages[1];
+    EXPECT_TRUE(host.messages[1].ends_with(" 的路径指向临时文件夹以外，数据包已损坏！请重新安装！"))
+        << host.messages[1];
+    host.messages.erase(host.messages.begin() + 1);
     EXPECT_EQ(host.messages, (std::vector<std::string>{
                                  "文件: 丢失！请重新安装！", "文件:boot\\missing.bin 丢失！请重新安装！",
                                  "文件:boot 丢失！请重新安装！", "文件:/nowhere/x.iso 不存在！请检查配置！",
@@ -245,7 +253,7 @@ TEST_F(OperationsTest, PayloadAndImageChecksStopWithTheirMessagesAndKeepTheWorkF
     EXPECT_TRUE(host.confirmations.empty());
     EXPECT_TRUE(lines.empty());
     EXPECT_FALSE(host.Busy());
-    EXPECT_TRUE(fs::exists(Work() + "filelist"));
+    EXPECT_FALSE(fs::exists(Work()));
 }
 
 TEST_F(OperationsTest, NoListFileTerminatesTheProgram) {
@@ -312,14 +320,22 @@ TEST_F(OperationsTest, AnsweringNoRunsNothingAndLeavesTheWrittenMenu) {
     EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
 }
 
-TEST_F(OperationsTest, ADamagedPackageRaisesWithTheBusyStateLeft) {
+TEST_F(OperationsTest, DamagedDataNamesItsEntryInTheMakeAndTheRestore) {
     Pack();
     std::string bytes = ReadBytes(data.path() / "Data.Vn");
-    bytes[23 + 288 + 4] ^= 0x55; // inside the first entry's deflate data
+    bytes[23 + 288 + 4] ^= 0x55; // inside the first entry's deflate data: the tool's
     WriteBytes(data.path() / "Data.Vn", bytes);
-    EXPECT_ANY_THROW(MakeBootDisk(host, environment));
-    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false}));
+    MakeBootDisk(host, environment);
+    RestoreSpace(host, environment);
+    ASSERT_EQ(host.messages.size(), 2u);
+    for (const std::string& message : host.messages)
+        EXPECT_EQ(message.rfind(
+                      "数据包 " + data.slashed() + "Data.Vn 中的文件 fbinst.exe 已损坏（压缩数据有误：", 0),
+                  0u)
+            << message;
+    EXPECT_EQ(host.busyChanges, (std::vector<bool>{true, false, true, false}));
     EXPECT_TRUE(lines.empty());
+    EXPECT_FALSE(fs::exists(Work()));
 }
 
 TEST_F(OperationsTest, AFailingToolStopsTheCommandsAndIsNeverReportedAsSuccess) {
@@ -356,6 +372,46 @@ TEST_F(OperationsTest, AFailingToolStopsTheCommandsAndIsNeverReportedAsSuccess) 
     EXPECT_EQ(lines.size(), 1u);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find("格式化U盘时出错（无法启动磁盘工具 fbinst.exe）"), std::string::npos);
+}
+
+TEST_F(OperationsTest, EachOperationLeavesALogThatAFailureNamesAndTheNewestLogsStay) {
+    Pack();
+    const fs::path logs = temp.path() / "logs";
+    fs::create_directories(logs);
+    for (int i = 10; i < 22; ++i) // older logs: one make more leaves two too many
+        WriteBytes(logs / ("20000101-0000" + std::to_string(i) + "-make.log"), "old");
+    environment.logFolder = logs.string() + "/";
+    environment.programVersion = "9.8.7.6";
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(std::distance(fs::directory_iterator(logs), {}), 10);
+    EXPECT_FALSE(fs::exists(logs / "20000101-000012-make.log"));
+    EXPECT_TRUE(fs::exists(logs / "20000101-000013-make.log"));
+
+    // The stand-in counts its calls: the third of the next make fails.
+    ::setenv("FAKE_FBINST_FAIL_AT", std::to_string(lines.size() + 3).c_str(), 1);
+    ::setenv("FAKE_FBINST_EXIT", "7", 1);
+    ::setenv("FAKE_FBINST_ERROR", "fbinst: the boot area is damaged", 1);
+    lines.clear();
+    MakeBootDisk(host, environment);
+    ASSERT_EQ(host.messages.size(), 2u);
+    const std::string named = "\r详细记录见日志文件 ";
+    const std::size_t at = host.messages[1].find(named);
+    ASSERT_NE(at, std::string::npos) << host.messages[1];
+    const std::string log = ReadBytes(host.messages[1].substr(at + named.size()));
+    // The version, the drive as the user chose it and as the system knows it, each command with
+    // its exit and all the tool said, and the failure.
+    for (const std::string& part :
+         {std::string("9.8.7.6: make"), "drive: " + host.driveText, std::string("device: /dev/sdz"),
+          std::string("model: Generic Flash Disk"), std::string("size: 8589934592 bytes"), lines[0], lines[2],
+          std::string("exit code 7, after "), std::string("note: a line before the reason"),
+          std::string("failed: MakeCommandFailed")})
+        EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
+
+    // A log that cannot be written does not stop the make, and no message names it.
+    ::unsetenv("FAKE_FBINST_FAIL_AT");
+    environment.logFolder = (data.path() / "Data.Vn").string() + "/";
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages.back(), "恭喜你，制作完成！");
 }
 
 TEST_F(OperationsTest, ProgressFollowsTheStepsAndTheToolsRecordsToTheEnd) {
@@ -424,9 +480,18 @@ TEST_F(OperationsTest, RestoreWithoutAToolOrWithAFailingOneSaysSo) {
     WriteBytes(data.path() / "Data.Vn", cut);
     RestoreSpace(host, environment);
     EXPECT_TRUE(lines.empty());
-    EXPECT_EQ(host.messages, std::vector<std::string>{"数据包 " + data.slashed() +
-                                                      "Data.Vn 已损坏（错误码 -201）！请重新安装！"});
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"数据包 " + data.slashed() +
+                                       "Data.Vn 已损坏（文件 fbinst.exe，错误码 -201）！请重新安装！"});
     EXPECT_FALSE(fs::exists(Work()));
+
+    // A damaged package is not one without the tool.
+    host.messages.clear();
+    cut[0] = 'f';
+    WriteBytes(data.path() / "Data.Vn", cut);
+    RestoreSpace(host, environment);
+    EXPECT_EQ(host.messages, std::vector<std::string>{"数据包 " + data.slashed() +
+                                                      "Data.Vn 已损坏（错误码 -101）！请重新安装！"});
     Pack();
 
     // Rights on the stick that were refused are named as such.
@@ -498,11 +563,16 @@ TEST_F(OperationsTest, AFailedExtractionStopsBeforeTheWarningAndLeavesNoWorkFold
     fs::remove(packageFile);
     MakeBootDisk(host, environment);
 
-    const std::string damaged = "数据包 " + packageFile + " 已损坏（错误码 -201）！请重新安装！";
-    EXPECT_EQ(host.messages,
-              (std::vector<std::string>{
-                  damaged, damaged, "临时文件夹 " + Work() + " 已满，无法解压数据包！请清理磁盘空间后重试。",
-                  "数据包 " + packageFile + " 丢失！请重新安装！"}));
+    const std::string damaged =
+        "数据包 " + packageFile + " 已损坏（文件 boot\\a.bin，错误码 -201）！请重新安装！";
+    ASSERT_EQ(host.messages.size(), 4u);
+    EXPECT_EQ(host.messages[0], damaged);
+    EXPECT_EQ(host.messages[1], damaged);
+    EXPECT_EQ(host.messages[2].rfind(
+                  "临时文件夹 " + Work() + " 已满，无法解压数据包！请清理磁盘空间后重试。\r需要 ", 0),
+              0u)
+        << host.messages[2];
+    EXPECT_EQ(host.messages[3], "数据包 " + packageFile + " 丢失！请重新安装！");
     EXPECT_TRUE(host.confirmations.empty());
     EXPECT_TRUE(lines.empty());
     EXPECT_FALSE(host.terminated);

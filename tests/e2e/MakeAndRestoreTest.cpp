@@ -54,7 +54,8 @@ class WholeProgram : public fbinst::loader::test::StickBoot {
 
         drives_ = platform::CreateLinuxDriveQueries(platform::SystemDriveSources());
         app::MainWindowSetup setup{
-            dataFolder_, QStringLiteral("http://127.0.0.1:9/"), drives_.get(), [this] { return temp_; }, {}};
+            dataFolder_, QStringLiteral("http://127.0.0.1:9/"), drives_.get(), [this] { return temp_; }, {},
+            {}};
         window_ = std::make_unique<app::TfrmMain>(setup);
         window_->ScanUsbDisks();
         window_->cbb_disk->setCurrentIndex(window_->cbb_disk->findText("G:", Qt::MatchStartsWith));

@@ -1,6 +1,7 @@
 // The tool's verbs on disk image files, judged by sfdisk, fsck.fat and mtools.
 
 #include "ImageChecks.h"
+#include "disktool/CommandLines.h"
 #include "loader/Loader.h"
 #include "platform/CommandLine.h"
 
@@ -187,15 +188,12 @@ TEST_F(FbinstImage, TheMakeAndRestoreLinesAsTheProgramSendsThem) {
     std::filesystem::create_directories(work + "boot");
     WriteWholeFile(work + "boot/x.img", Pattern(4096, 5));
     const std::string iso = Source("PE.ISO", Pattern(70000, 6));
-    const std::string prefix = work + "fbinst.exe G: ";
-    const std::vector<std::string> lines{
-        prefix + " format -f -a  -p 8m -e 100m",
-        prefix + "add-menu -s \"fb.cfg\" \"default 0\"",
-        prefix + "add-menu -s \"fb.cfg\" \"timeout 0\"",
-        prefix + "add-menu -s \"fb.cfg\" \"menu F1 grldr \"grldr\"",
-        prefix + "add \"boot/x.img\" \"" + work + "boot\\x.img\"",
-        prefix + "add \"boot/customISO_0.iso\" \"" + iso + "\"",
-    };
+    const std::string prefix = disktool::ToolPrefix(work, 'G');
+    std::vector<std::string> lines{disktool::FormatLine(prefix, false, 100)};
+    for (const std::string& line : disktool::StartMenuLines(prefix))
+        lines.push_back(line);
+    lines.push_back(disktool::AddLine(prefix, "boot/x.img", work + "boot\\x.img"));
+    lines.push_back(disktool::AddLine(prefix, "boot/customISO_0.iso", iso));
     for (const std::string& line : lines) {
         std::vector<std::string> args = platform::SplitCommandLine(line);
         args.erase(args.begin());
@@ -206,7 +204,7 @@ TEST_F(FbinstImage, TheMakeAndRestoreLinesAsTheProgramSendsThem) {
     EXPECT_EQ(Mtype(image_, kBootStart, "boot/x.img").out, Pattern(4096, 5));
     EXPECT_EQ(Mtype(image_, kBootStart, "boot/customISO_0.iso").out, Pattern(70000, 6));
 
-    std::vector<std::string> restore = platform::SplitCommandLine(work + "fbinst.exe G: format -f -r");
+    std::vector<std::string> restore = platform::SplitCommandLine(disktool::RestoreLine(prefix));
     restore.erase(restore.begin());
     ASSERT_EQ(RunFbinstExe(restore).exitCode, 0);
     EXPECT_EQ(SfdiskDump(image_).size(), 1u);
@@ -247,6 +245,8 @@ TEST_F(FbinstImage, BadInputsFailClearlyAndLeaveTheImageAlone) {
         {"G:", "add", "../escape", Source("e.txt", "x")},
         {"G:", "cat", "no/such/file"},
         {"G:", "add-menu", "-s", "fb.cfg", "timeout 0\r\ndefault 1"},
+        // More than the loader's config could take.
+        {"G:", "add-menu", "-s", "fb.cfg", "menu F2 grldr " + std::string(1100, 'a')},
     };
     for (const auto& args : refused) {
         const ToolResult run = RunFbinstExe(args);

@@ -3,6 +3,7 @@
 
 #include "bootitems/IsoList.h"
 #include "builder/TempFolder.h"
+#include "platform/Files.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -44,6 +45,8 @@ TEST(IsoListPlace, AnInstalledDataFolderSendsTheListToTheUsersConfiguration) {
     fs::create_directory(home);
     ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
     const std::string config = (home / "made/.config").string();
+    const fs::path readOnlyConfig = folder.path() / "read-only-config"; // root's, not nobody's
+    fs::create_directory(readOnlyConfig);
 
     const pid_t child = ::fork();
     if (child == 0) {
@@ -60,6 +63,15 @@ TEST(IsoListPlace, AnInstalledDataFolderSendsTheListToTheUsersConfiguration) {
                 ::_exit(12);
         } catch (...) {
             ::_exit(13);
+        }
+        // A configuration folder the user may not write: saving says so, not that a folder is
+        // missing.
+        try {
+            WriteIsoList(IsoListPathFor(data.string() + "/", readOnlyConfig.string()), {});
+            ::_exit(14);
+        } catch (const vornel::platform::EFCreateError& error) {
+            if (error.code != EACCES)
+                ::_exit(15);
         }
         ::_exit(0);
     }

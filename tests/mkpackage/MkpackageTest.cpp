@@ -113,7 +113,8 @@ TEST_F(MkpackageTest, FailuresPrintTheResultOrTheErrorAndExitNonZero) {
     WriteAll(package, BuildPackage({{"a", "data", 0x20, packed}}));
     ToolRun extract = Tool({"extract", package, (dir.path / "out").string()});
     EXPECT_NE(extract.status, 0);
-    EXPECT_EQ(extract.err, "error: Error\n");
+    EXPECT_EQ(extract.err,
+              "error: Damaged compressed data in the package entry \"a\": incorrect header check\n");
 
     EXPECT_EQ(Tool({}).status, 2);
     EXPECT_EQ(Tool({"create", package}).status, 2);

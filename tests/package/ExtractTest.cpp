@@ -112,6 +112,7 @@ TEST_F(ExtractTest, FreeSpaceEqualToTheTotalIsEnoughAndOneByteLessIsNot) {
     Write({{"a", "12345"}, {"b", "6789"}});
     Record();
     std::string askedFor;
+    package.SpaceUnit = [](const std::string&) { return std::int64_t{1}; };
     package.FreeSpace = [&](const std::string& path) {
         askedFor = path;
         return std::int64_t{8};
@@ -129,6 +130,16 @@ TEST_F(ExtractTest, FreeSpaceEqualToTheTotalIsEnoughAndOneByteLessIsNot) {
 
     package.FreeSpace = [](const std::string&) { return std::int64_t{9}; };
     EXPECT_EQ(ExtractAll(), 2);
+
+    // A file system that gives space in blocks: each file takes whole ones, a folder one more. A
+    // small file system would otherwise fill up before the extraction stops.
+    Write({{"a", "12345"}, {"b", "6789"}, {"d\\c", "1"}, {"d\\e", "2"}});
+    package.SpaceUnit = [](const std::string&) { return std::int64_t{4096}; };
+    package.FreeSpace = [](const std::string&) { return std::int64_t{5 * 4096 - 1}; };
+    EXPECT_EQ(ExtractAll(), kNoSpace);
+    EXPECT_EQ(package.DescribeFailure(kNoSpace, file, dest.string()).needed, 5 * 4096);
+    package.FreeSpace = [](const std::string&) { return std::int64_t{5 * 4096}; };
+    EXPECT_EQ(ExtractAll(), 4);
 }
 
 TEST_F(ExtractTest, FreeSpaceIsMeasuredAtTheNearestExistingFolder) {
@@ -200,7 +211,10 @@ TEST_F(ExtractTest, DamagedEntryRaisesErrorAfterFinishingTheEarlierOnes) {
         ExtractAll();
         FAIL() << "no error";
     } catch (const ECompressionError& error) {
-        EXPECT_STREQ(error.what(), "Error");
+        // It names the entry, the package and zlib's reason.
+        EXPECT_EQ(error.subject, "second");
+        EXPECT_EQ(error.place, file);
+        EXPECT_EQ(error.reason, "incorrect header check");
     }
     EXPECT_EQ(ReadAll(dest / "first"), "one");
     EXPECT_TRUE(IsReadOnly(dest / "first"));

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    vornel::ui::SetApplicationTitle(QStringLiteral("VornelU盘装机"));
+    vornel::controls::SetApplicationTitle(QStringLiteral("VornelU盘装机"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -7,10 +7,10 @@
 
 namespace vornel::test {
 
-class RecordingMessages final : public ui::MessageSink {
+class RecordingMessages final : public controls::MessageSink {
   public:
-    RecordingMessages() { ui::SetMessageSink(this); }
-    ~RecordingMessages() override { ui::SetMessageSink(nullptr); }
+    RecordingMessages() { controls::SetMessageSink(this); }
+    ~RecordingMessages() override { controls::SetMessageSink(nullptr); }
 
     void ShowMessage(QWidget*, const QString& text) override { messages << text; }
     bool ConfirmWarning(QWidget*, const QString& text) override {

@@ -1,5 +1,7 @@
 #include "BootArea.h"
 
+#include "platform/LittleEndian.h"
+
 #include <array>
 #include <cstring>
 #include <span>
@@ -8,20 +10,17 @@ namespace vornel::fbinst {
 
 namespace {
 
-std::uint64_t Le(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = width; i-- > 0;)
-        value = value << 8 | bytes[at + i];
-    return value;
-}
+using platform::LoadLittleEndian;
 
 // mtools trusts the file system's own fields, not the table: a file system larger than its slot,
 // or one placed elsewhere, would have writes land outside the boot area. Empty when it fits.
 std::string FileSystemMisfit(std::span<const std::uint8_t, kSectorBytes> bootSector, const Partition& slot,
                              const std::vector<Partition>& table) {
-    const std::uint64_t sectorBytes = Le(bootSector, 11, 2);
-    const std::uint64_t total = Le(bootSector, 19, 2) != 0 ? Le(bootSector, 19, 2) : Le(bootSector, 32, 4);
-    const std::uint64_t hidden = Le(bootSector, 28, 4);
+    const std::uint64_t sectorBytes = LoadLittleEndian(bootSector, 11, 2);
+    const std::uint64_t total = LoadLittleEndian(bootSector, 19, 2) != 0
+                                    ? LoadLittleEndian(bootSector, 19, 2)
+                                    : LoadLittleEndian(bootSector, 32, 4);
+    const std::uint64_t hidden = LoadLittleEndian(bootSector, 28, 4);
     if (sectorBytes != kSectorBytes)
         return "it has " + std::to_string(sectorBytes) + "-byte sectors";
     if (total == 0 || total > slot.sectors)

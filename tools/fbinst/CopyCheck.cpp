@@ -1,6 +1,7 @@
 #include "CopyCheck.h"
 
 #include "Failure.h"
+#include "platform/LittleEndian.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 
@@ -16,26 +17,17 @@
 
 namespace vornel::fbinst {
 
-namespace {
-
-std::uint64_t Le(const std::array<std::uint8_t, 512>& bytes, std::size_t at, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = width; i-- > 0;)
-        value = value << 8 | bytes[at + i];
-    return value;
-}
-
-} // namespace
+using platform::LoadLittleEndian;
 
 FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector) {
-    const std::uint64_t sectorBytes = Le(bootSector, 11, 2);
+    const std::uint64_t sectorBytes = LoadLittleEndian(bootSector, 11, 2);
     const std::uint64_t perCluster = bootSector[13];
-    const std::uint64_t reserved = Le(bootSector, 14, 2);
+    const std::uint64_t reserved = LoadLittleEndian(bootSector, 14, 2);
     const std::uint64_t fats = bootSector[16];
-    const std::uint64_t rootEntries = Le(bootSector, 17, 2);
-    std::uint64_t fatSectors = Le(bootSector, 22, 2);
+    const std::uint64_t rootEntries = LoadLittleEndian(bootSector, 17, 2);
+    std::uint64_t fatSectors = LoadLittleEndian(bootSector, 22, 2);
     if (fatSectors == 0)
-        fatSectors = Le(bootSector, 36, 4);
+        fatSectors = LoadLittleEndian(bootSector, 36, 4);
     if (sectorBytes != 512 || perCluster == 0 || (perCluster & (perCluster - 1)) != 0 || reserved == 0 ||
         fats == 0 || fatSectors == 0)
         throw Failure("the boot area's FAT boot sector is damaged");

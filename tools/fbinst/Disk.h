@@ -35,7 +35,8 @@ class Disk {
     int Descriptor() const { return fd_.Get(); }
     std::uint64_t Bytes() const { return bytes_; }
     std::uint64_t Sectors() const { return bytes_ / 512; }
-    // The size now, in whole sectors: 0 when it cannot be read (a stick pulled out).
+    // The size now, in bytes rounded down to whole sectors: 0 when it cannot be read (a stick
+    // pulled out).
     std::uint64_t CurrentBytes() const;
     // Throws unless the drive still has the size it had when opened.
     void CheckSize() const;

@@ -12,10 +12,4 @@ class Failure : public std::runtime_error {
     explicit Failure(const std::string& message) : std::runtime_error(message) {}
 };
 
-// A wrong command line: reported like a Failure, with the usage text after it.
-class UsageError : public Failure {
-  public:
-    using Failure::Failure;
-};
-
 } // namespace vornel::fbinst

@@ -2,12 +2,12 @@
 
 #include "ExternalTool.h"
 #include "Failure.h"
+#include "platform/Ascii.h"
 #include "platform/Files.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -78,16 +78,6 @@ std::string FatVolume::RunChecked(const std::vector<std::string>& argv) const {
     return RunToolChecked(argv, {}, disk_.Descriptor());
 }
 
-namespace {
-
-std::string Lower(std::string name) {
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name;
-}
-
-} // namespace
-
 FatVolume::Entries& FatVolume::Listing() const {
     if (listing_)
         return *listing_;
@@ -106,7 +96,7 @@ FatVolume::Entries& FatVolume::Listing() const {
         const bool isFolder = name.ends_with('/');
         if (isFolder)
             name.pop_back();
-        (*listing_)[Lower(name)] = isFolder ? EntryKind::Folder : EntryKind::File;
+        (*listing_)[platform::AsciiLower(name)] = isFolder ? EntryKind::Folder : EntryKind::File;
     }
     return *listing_;
 }
@@ -114,13 +104,13 @@ FatVolume::Entries& FatVolume::Listing() const {
 void FatVolume::Made(const std::string& name, EntryKind kind) const {
     Entries& entries = Listing();
     for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
-        entries[Lower(name.substr(0, slash))] = EntryKind::Folder;
-    entries[Lower(name)] = kind;
+        entries[platform::AsciiLower(name.substr(0, slash))] = EntryKind::Folder;
+    entries[platform::AsciiLower(name)] = kind;
 }
 
 EntryKind FatVolume::Kind(const std::string& name) const {
     const Entries& entries = Listing();
-    const auto found = entries.find(Lower(name));
+    const auto found = entries.find(platform::AsciiLower(name));
     return found == entries.end() ? EntryKind::None : found->second;
 }
 

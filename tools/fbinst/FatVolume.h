@@ -19,7 +19,7 @@
 
 namespace vornel::fbinst {
 
-// Formats `partition` of the drive at `path` (hidden sectors = its start, so it can boot).
+// Formats `partition` of `disk` (hidden sectors = its start, so it can boot).
 void MakeFat(Disk& disk, const Partition& partition, FatKind kind, Geometry geometry,
              const std::string& label);
 

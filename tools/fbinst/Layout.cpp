@@ -1,6 +1,7 @@
 #include "Layout.h"
 
 #include "Failure.h"
+#include "platform/LittleEndian.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -21,9 +22,10 @@ std::string MiB(std::uint64_t sectors) {
     return std::to_string(sectors / kMiBSectors) + " MiB";
 }
 
-std::uint32_t ReadLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+// The 32-bit field at `field` of the table's entry `slot`.
+std::uint64_t EntryField(std::span<const std::uint8_t, kSectorBytes> mbr, std::size_t slot,
+                         std::size_t field) {
+    return platform::LoadLittleEndian(mbr, kTableOffset + slot * kEntryBytes + field, 4);
 }
 
 } // namespace
@@ -112,8 +114,8 @@ std::array<std::uint8_t, 3> ChsAddress(std::uint64_t lba, Geometry geometry) {
 void RewriteChs(std::span<std::uint8_t, kSectorBytes> mbr, Geometry geometry) {
     for (std::size_t slot = 0; slot < 4; ++slot) {
         std::uint8_t* entry = mbr.data() + kTableOffset + slot * kEntryBytes;
-        const std::uint64_t start = ReadLe32(entry + 8);
-        const std::uint64_t count = ReadLe32(entry + 12);
+        const std::uint64_t start = EntryField(mbr, slot, 8);
+        const std::uint64_t count = EntryField(mbr, slot, 12);
         if (entry[4] == 0 || count == 0)
             continue;
         const auto first = ChsAddress(start, geometry);
@@ -129,7 +131,7 @@ std::vector<Partition> ReadPartitionTable(std::span<const std::uint8_t, kSectorB
         return partitions;
     for (std::size_t slot = 0; slot < 4; ++slot) {
         const std::uint8_t* entry = mbr.data() + kTableOffset + slot * kEntryBytes;
-        Partition p{static_cast<int>(slot + 1), ReadLe32(entry + 8), ReadLe32(entry + 12), entry[4],
+        Partition p{static_cast<int>(slot + 1), EntryField(mbr, slot, 8), EntryField(mbr, slot, 12), entry[4],
                     entry[0] == 0x80};
         if (p.type != 0 && p.sectors != 0)
             partitions.push_back(p);

@@ -96,9 +96,9 @@ CheckedCommand CheckAsRoot(const std::vector<std::string>& userArgs,
     };
     CheckedCommand checked;
     try {
-        checked.command = ParseCommand(userArgs);
+        checked.command = disktool::ParseCommand(userArgs);
         checked.target = ResolveTarget(checked.command.letter, sources);
-    } catch (const Failure&) {
+    } catch (const std::runtime_error&) { // a Failure, or a disktool::UsageError
         throw gone();
     }
     if (!IsBlockDevice(checked.target))

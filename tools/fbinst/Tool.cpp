@@ -17,6 +17,23 @@ bool Writes(Verb verb) {
     return verb == Verb::Format || verb == Verb::AddMenu || verb == Verb::Add;
 }
 
+// The drive's name must still stand for what the command opened when the command ends: an image
+// renamed over, or a stick swapped, while it ran means its writes went to something the user no
+// longer names (an image file that is gone), and that must not pass for success.
+void CheckStillNamed(const Disk& drive) {
+    struct stat now {};
+    const struct stat& opened = drive.Identity();
+    const bool same = drive.IsImageFile()
+                          ? ::lstat(drive.Path().c_str(), &now) == 0 && S_ISREG(now.st_mode) &&
+                                now.st_dev == opened.st_dev && now.st_ino == opened.st_ino
+                          : ::stat(drive.Path().c_str(), &now) == 0 && S_ISBLK(now.st_mode) &&
+                                now.st_rdev == opened.st_rdev;
+    if (!same)
+        throw Failure(drive.Path() +
+                      " was replaced or removed while the command ran: what it wrote did not " +
+                      "reach the drive of that name; run the command again");
+}
+
 void Execute(const Command& command, Disk& drive, std::ostream& out) {
     switch (command.verb) {
     case Verb::Format:
@@ -64,7 +81,18 @@ void RunCommand(const Command& command, const CheckedTarget& target, const std::
     if (Writes(command.verb))
         EnsureNothingMounted(drive, sysfsRoot);
     drive.ClaimExclusively();
-    Execute(command, drive, out);
+    try {
+        Execute(command, drive, out);
+    } catch (const std::exception&) {
+        // A drive cut short or swapped under the command explains its failure better than the
+        // failure does (mtools calls a truncated image "non DOS media").
+        drive.CheckSize();
+        if (Writes(command.verb))
+            CheckStillNamed(drive);
+        throw;
+    }
+    if (Writes(command.verb))
+        CheckStillNamed(drive);
     out.flush();
     if (!out)
         throw Failure("cannot write the output");
@@ -73,8 +101,8 @@ void RunCommand(const Command& command, const CheckedTarget& target, const std::
 int ExitCodeOf(const std::function<int()>& work, std::ostream& err) {
     try {
         return work();
-    } catch (const UsageError& e) {
-        err << "fbinst: " << e.what() << "\n" << kUsage;
+    } catch (const disktool::UsageError& e) {
+        err << "fbinst: " << e.what() << "\n" << disktool::kUsage;
         return disktool::kExitUsage;
     } catch (const std::exception& e) {
         err << "fbinst: " << e.what() << "\n";
@@ -86,7 +114,7 @@ int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSo
               std::ostream& out, std::ostream& err, const BeforeRun& beforeRun) {
     return ExitCodeOf(
         [&] {
-            const Command command = ParseCommand(args);
+            const Command command = disktool::ParseCommand(args);
             const CheckedTarget target = ResolveTarget(command.letter, sources);
             if (const std::optional<int> handled = beforeRun ? beforeRun(command, target) : std::nullopt)
                 return *handled;

@@ -3,7 +3,7 @@
 // drive letter resolved once, only through the platform's removable set, into the checked target
 // the command then runs on.
 
-#include "Arguments.h"
+#include "disktool/CommandLines.h"
 #include "platform/Drives.h"
 
 #include <functional>
@@ -13,6 +13,10 @@
 #include <vector>
 
 namespace vornel::fbinst {
+
+// The tool works on the command the window and the tool share.
+using disktool::Command;
+using disktool::Verb;
 
 // The drive a command works on: the letter's target in the removable set, and its path made
 // absolute, which the helper programs it is handed to can never take for an option.

@@ -8,6 +8,7 @@
 #include "FatVolume.h"
 #include "Progress.h"
 #include "loader/Loader.h"
+#include "platform/Ascii.h"
 #include "platform/Files.h"
 #include "platform/ReadWrite.h"
 
@@ -26,6 +27,9 @@ namespace {
 constexpr std::uint64_t kFatMaxFileBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMbrCodeBytes = 440;
 constexpr std::uint64_t kEarlyWritebackFromBytes = 16ull << 20;
+// A menu line's words go into the loader's config, whose reader stops at a word of 8 KiB (GRUB's
+// "token too large") and then shows no menu at all; quoting can make a word four times as long.
+constexpr std::size_t kMenuLineLimit = 1024;
 
 void WritePartitionTable(Disk& drive, const std::vector<Partition>& partitions) {
     // The tool holds the device exclusively, so sfdisk must neither ask the system whether it is
@@ -45,14 +49,8 @@ FoundLayout RequireBootArea(const Disk& drive) {
     return *found;
 }
 
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 bool IsFbCfg(const std::string& name) {
-    return SameNameIgnoringCase(name, "fb.cfg");
+    return platform::AsciiEqualIgnoringCase(name, "fb.cfg");
 }
 
 // The loader reads a config translated from the two menus. A change of one menu rewrites it
@@ -76,7 +74,7 @@ void RefreshLoaderConfig(const FatVolume& volume, const std::string& changedMenu
 }
 
 bool IsMenuFile(const std::string& name) {
-    return IsFbCfg(name) || SameNameIgnoringCase(name, "menu.lst");
+    return IsFbCfg(name) || platform::AsciiEqualIgnoringCase(name, "menu.lst");
 }
 
 std::string ReadLocalFile(const std::string& path) {
@@ -171,6 +169,9 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
     const std::string name = CleanFatName(file);
     if (line.find_first_of("\r\n") != std::string::npos)
         throw Failure("a menu line cannot hold a line break");
+    if (line.size() > kMenuLineLimit)
+        throw Failure("a menu line holds at most " + std::to_string(kMenuLineLimit) + " bytes, this one " +
+                      std::to_string(line.size()));
     const FoundLayout layout = RequireBootArea(drive);
     const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     if (volume.Kind(name) == EntryKind::Folder)

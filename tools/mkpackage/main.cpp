@@ -47,12 +47,14 @@ std::string ResultText(std::int32_t result) {
     }
 }
 
-// Prints the result line; a negative result also gets its meaning on stderr.
-int Report(std::int32_t result) {
+// Prints the result line; a negative result also gets its meaning on stderr, with the entry to
+// blame when there is one.
+int Report(std::int32_t result, const std::string& entry = {}) {
     std::cout << "result: " << result << '\n';
     if (result >= 0)
         return 0;
-    std::cerr << "mkpackage: " << ResultText(result) << '\n';
+    std::cerr << "mkpackage: " << ResultText(result) << (entry.empty() ? "" : " (entry \"" + entry + "\")")
+              << '\n';
     return 1;
 }
 
@@ -93,7 +95,11 @@ int Extract(const std::vector<std::string>& args) {
     if (args.size() != 2)
         throw std::invalid_argument(kUsage);
     package::TFDPackage package;
-    return Report(package.ExtractAll(args[0], args[1]));
+    const std::int32_t result = package.ExtractAll(args[0], args[1]);
+    if (result >= 0)
+        return Report(result);
+    const failure::Failure failure = package.DescribeFailure(result, args[0], args[1]);
+    return Report(result, failure.kind == failure::Kind::PackageDamaged ? failure.subject : "");
 }
 
 } // namespace

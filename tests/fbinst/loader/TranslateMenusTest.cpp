@@ -215,14 +215,21 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
     ExpectGrubParses(config);
 }
 
-TEST(TranslateMenusTest, TitlesThatLookLikeOptionsStayTitles) {
+TEST(TranslateMenusTest, TitlesThatLookLikeOptionsStayTitlesAndLongOnesAreCut) {
     // GRUB's menuentry takes a quoted "--help" or "--class=x" as its option (and the entry
-    // vanishes); "--" ends the options.
-    const std::string config = TranslateMenus(kMakeFbCfg, {"title --help", "halt", "title --class=x", "halt",
-                                                           "title -x", "halt", "title a-b", "halt"});
+    // vanishes, or "menuentry is missing title"); "--" ends the options, after the hot key.
+    const std::string longTitle(100 << 10, 'x');
+    const std::string config = TranslateMenus({"menu F2 grldr --unrestricted", "menu F3 grldr " + longTitle},
+                                              {"title --help", "halt", "title --class=x", "halt", "title -x",
+                                               "halt", "title a-b", "halt", "title " + longTitle, "halt"});
     for (const char* title : {"--help", "--class=x", "-x"})
         EXPECT_THAT(config, HasSubstr(std::string("menuentry -- '") + title + "' {"));
     EXPECT_THAT(config, HasSubstr("menuentry 'a-b' {"));
+    EXPECT_THAT(config, HasSubstr("menuentry --hotkey=f2 -- '--unrestricted' {"));
+    EXPECT_THAT(config, HasSubstr("submenu --hotkey=f2 -- '--unrestricted' {"));
+    // A title of 100 KB would stop GRUB's reader ("token too large") with no menu at all.
+    EXPECT_THAT(config, HasSubstr("menuentry '" + std::string(kMenuTextLimit, 'x') + "' {"));
+    EXPECT_THAT(config, Not(HasSubstr(std::string(kMenuTextLimit + 1, 'x'))));
     ExpectGrubParses(config);
 }
 
@@ -243,6 +250,8 @@ TEST(GrubTextTest, MenuTextBecomesValidUtf8) {
     EXPECT_EQ(MenuText("\xD6\xD0\xFF"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // not all GBK
     EXPECT_EQ(MenuText("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"); // no surrogates
     EXPECT_EQ(MenuText("a\tb\nc"), "a b c");
+    // Cut at the limit, before a character that would straddle it.
+    EXPECT_EQ(MenuText(std::string(kMenuTextLimit - 1, 'a') + "中"), std::string(kMenuTextLimit - 1, 'a'));
 }
 
 } // namespace

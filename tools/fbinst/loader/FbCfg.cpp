@@ -1,6 +1,7 @@
 #include "loader/FbCfg.h"
 
 #include "loader/MenuWords.h"
+#include "platform/Ascii.h"
 
 namespace vornel::fbinst::loader {
 
@@ -36,7 +37,7 @@ FbCfg ParseFbCfg(const std::vector<std::string>& lines) {
 
 bool IsGrldr(const std::string& file) {
     const std::size_t slash = file.find_last_of("/\\");
-    const std::string name = AsciiLower(slash == std::string::npos ? file : file.substr(slash + 1));
+    const std::string name = platform::AsciiLower(slash == std::string::npos ? file : file.substr(slash + 1));
     return name == "grldr";
 }
 

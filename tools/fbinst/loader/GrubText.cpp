@@ -117,6 +117,13 @@ std::string MenuText(std::string_view raw) {
     } else {
         text = ReplaceInvalidUtf8(raw);
     }
+    if (text.size() > kMenuTextLimit) {
+        std::size_t cut = kMenuTextLimit;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+            --cut; // inside a character: cut before it
+        }
+        text.resize(cut);
+    }
     for (char& c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {

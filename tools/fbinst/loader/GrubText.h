@@ -11,7 +11,10 @@ namespace vornel::fbinst::loader {
 std::string GrubQuote(std::string_view text);
 
 // Menu text fit for the screen: valid UTF-8 stays; anything else is taken as GB18030 (a GBK
-// menu), and bytes that are neither become U+FFFD. Control characters become blanks.
+// menu), and bytes that are neither become U+FFFD. Control characters become blanks. Text longer
+// than kMenuTextLimit bytes is cut there, at a character's start, so that GRUB's reader (which
+// stops at a word of 8 KiB, with no menu at all) always takes it, quotes included.
+inline constexpr std::size_t kMenuTextLimit = 1024;
 std::string MenuText(std::string_view raw);
 
 } // namespace vornel::fbinst::loader

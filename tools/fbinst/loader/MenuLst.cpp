@@ -1,6 +1,7 @@
 #include "loader/MenuLst.h"
 
 #include "loader/MenuWords.h"
+#include "platform/Ascii.h"
 
 #include <string_view>
 
@@ -15,7 +16,7 @@ bool Is(const Words& words, std::initializer_list<std::string_view> expected) {
     }
     std::size_t i = 0;
     for (std::string_view word : expected) {
-        if (AsciiLower(words[i++]) != word) {
+        if (platform::AsciiLower(words[i++]) != word) {
             return false;
         }
     }
@@ -25,8 +26,8 @@ bool Is(const Words& words, std::initializer_list<std::string_view> expected) {
 // "(ud)/boot/x.iso" names a file of the boot area; gives "/boot/x.iso".
 std::optional<std::string> BootAreaFile(const std::string& word) {
     constexpr std::string_view kDevice = "(ud)";
-    if (word.size() <= kDevice.size() + 1 || AsciiLower(word.substr(0, kDevice.size())) != kDevice ||
-        word[kDevice.size()] != '/') {
+    if (word.size() <= kDevice.size() + 1 ||
+        platform::AsciiLower(word.substr(0, kDevice.size())) != kDevice || word[kDevice.size()] != '/') {
         return std::nullopt;
     }
     return word.substr(kDevice.size());
@@ -34,7 +35,8 @@ std::optional<std::string> BootAreaFile(const std::string& word) {
 
 // "map --mem (ud)/FILE DRIVE" with DRIVE as given.
 std::optional<std::string> MappedImage(const Words& words, std::string_view drive) {
-    if (words.size() != 4 || !Is({words[0], words[1]}, {"map", "--mem"}) || AsciiLower(words[3]) != drive) {
+    if (words.size() != 4 || !Is({words[0], words[1]}, {"map", "--mem"}) ||
+        platform::AsciiLower(words[3]) != drive) {
         return std::nullopt;
     }
     return BootAreaFile(words[2]);
@@ -42,7 +44,7 @@ std::optional<std::string> MappedImage(const Words& words, std::string_view driv
 
 // "(hdN)" gives N.
 std::optional<int> HardDisk(const std::string& word) {
-    const std::string lower = AsciiLower(word);
+    const std::string lower = platform::AsciiLower(word);
     if (lower.size() < 5 || lower.size() > 7 || !lower.starts_with("(hd") || !lower.ends_with(")")) {
         return std::nullopt;
     }

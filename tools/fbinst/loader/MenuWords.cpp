@@ -1,5 +1,7 @@
 #include "loader/MenuWords.h"
 
+#include "platform/Ascii.h"
+
 namespace vornel::fbinst::loader {
 namespace {
 
@@ -20,16 +22,6 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-std::string AsciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return lower;
-}
-
 CommandLine SplitCommand(std::string_view line) {
     line = TrimBlanks(line);
     std::size_t end = 0;
@@ -41,7 +33,7 @@ CommandLine SplitCommand(std::string_view line) {
     if (!rest.empty() && rest.front() == '=') {
         rest = TrimBlanks(rest.substr(1));
     }
-    return {AsciiLower(line.substr(0, end)), std::string(rest)};
+    return {platform::AsciiLower(line.substr(0, end)), std::string(rest)};
 }
 
 std::vector<std::string> SplitWords(std::string_view text, WordStyle style) {

@@ -10,8 +10,6 @@ namespace vornel::fbinst::loader {
 
 std::string_view TrimBlanks(std::string_view text);
 
-std::string AsciiLower(std::string_view text);
-
 // The keyword of a command line (lower-cased; it ends at a blank or "=") and the trimmed rest.
 struct CommandLine {
     std::string keyword;

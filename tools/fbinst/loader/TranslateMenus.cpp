@@ -14,6 +14,7 @@
 #include "loader/Loader.h"
 #include "loader/MenuLst.h"
 #include "loader/MenuWords.h"
+#include "platform/Ascii.h"
 
 #include <functional>
 #include <optional>
@@ -203,10 +204,14 @@ void WriteTimeoutAndDefault(ConfigWriter& out, std::optional<int> timeout, std::
     }
 }
 
-// GRUB's menuentry reads options even from quoted words: a title that begins with "-" follows
-// "--", which ends the options, so it stays a title whatever it holds.
-std::string EntryTitle(const std::string& title) {
-    return (title.starts_with('-') ? "-- " : "") + GrubQuote(title);
+// What follows "menuentry" or "submenu": the title, its options (a hot key, " --hotkey=..."),
+// and the "{". GRUB's menuentry reads options even from quoted words: a title that begins with
+// "-" follows "--", which ends the options, so it stays a title whatever it holds; its options
+// then come first.
+std::string EntryHead(const std::string& title, const std::string& options = "") {
+    if (title.starts_with('-'))
+        return (options.empty() ? "" : options.substr(1) + " ") + "-- " + GrubQuote(title) + " {";
+    return GrubQuote(title) + options + " {";
 }
 
 // The number of a title written "【N】...", the way the package numbers its entries.
@@ -252,7 +257,7 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
     }
     const std::vector<std::string> titles = NumberedTitles(menu);
     for (std::size_t n = 0; n < menu.entries.size(); ++n) {
-        out.Open("menuentry " + EntryTitle(titles[n]) + " {");
+        out.Open("menuentry " + EntryHead(titles[n]));
         WriteAction(out, menu.entries[n].action);
         out.Close();
     }
@@ -260,7 +265,7 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
 
 // GRUB knows the function keys and single letters or digits as hot keys.
 std::string HotkeyOption(const std::string& key) {
-    const std::string lower = AsciiLower(key);
+    const std::string lower = platform::AsciiLower(key);
     const bool functionKey = lower.starts_with('f') &&
                              ((lower.size() == 2 && lower[1] >= '1' && lower[1] <= '9') ||
                               (lower.size() == 3 && lower[1] == '1' && lower[2] >= '0' && lower[2] <= '2'));
@@ -304,7 +309,7 @@ void WriteGrldrItem(ConfigWriter& out, const FbMenuItem& item, const std::string
 void WriteStartMenu(ConfigWriter& out, const FbCfg& start, const MenuLst& menu) {
     WriteTimeoutAndDefault(out, start.timeoutSeconds, start.defaultItem);
     for (const FbMenuItem& item : start.items) {
-        const std::string head = GrubQuote(MenuText(item.text)) + HotkeyOption(item.key) + " {";
+        const std::string head = EntryHead(MenuText(item.text), HotkeyOption(item.key));
         if (IsGrldr(item.file)) {
             WriteGrldrItem(out, item, head, menu);
         } else {

@@ -1,10 +1,12 @@
-#include "Arguments.h"
+#include "disktool/CommandLines.h"
 
-#include "Failure.h"
+#include "platform/Ascii.h"
 
 #include <limits>
+#include <string_view>
+#include <utility>
 
-namespace vornel::fbinst {
+namespace vornel::disktool {
 
 const char* const kUsage = "usage: fbinst.exe X: format -f [-a] [-z] -p SIZE -e SIZE\n"
                            "       fbinst.exe X: format -f -r\n"
@@ -53,28 +55,20 @@ namespace {
 
 char ParseLetter(const std::string& text) {
     if (text.size() == 2 && text[1] == ':') {
-        const char c = text[0];
-        if (c >= 'A' && c <= 'Z')
-            return c;
-        if (c >= 'a' && c <= 'z')
-            return static_cast<char>(c - 'a' + 'A');
+        const char letter = platform::AsciiUpper(text[0]);
+        if (letter >= 'A' && letter <= 'Z')
+            return letter;
     }
     throw UsageError("the first argument must be a drive letter such as \"G:\", not \"" + text + "\"");
 }
 
 Verb ParseVerb(const std::string& text) {
-    if (text == "format")
-        return Verb::Format;
-    if (text == "add-menu")
-        return Verb::AddMenu;
-    if (text == "add")
-        return Verb::Add;
-    if (text == "info")
-        return Verb::Info;
-    if (text == "ls")
-        return Verb::List;
-    if (text == "cat")
-        return Verb::Cat;
+    static constexpr std::pair<std::string_view, Verb> kVerbs[] = {
+        {"format", Verb::Format}, {"add-menu", Verb::AddMenu}, {"add", Verb::Add},
+        {"info", Verb::Info},     {"ls", Verb::List},          {"cat", Verb::Cat}};
+    for (const auto& [name, verb] : kVerbs)
+        if (text == name)
+            return verb;
     throw UsageError("unknown command \"" + text + "\"");
 }
 
@@ -163,4 +157,4 @@ Command ParseCommand(const std::vector<std::string>& args) {
     return command;
 }
 
-} // namespace vornel::fbinst
+} // namespace vornel::disktool

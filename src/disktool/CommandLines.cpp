@@ -1,0 +1,36 @@
+#include "disktool/CommandLines.h"
+
+namespace vornel::disktool {
+
+namespace {
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+} // namespace
+
+std::string ToolPrefix(const std::string& workFolder, char letter) {
+    return workFolder + kToolName + " " + std::string(1, letter) + ": ";
+}
+
+std::string FormatLine(const std::string& prefix, bool zipMode, std::int64_t bootAreaMiB) {
+    return prefix + " format -f -a " + (zipMode ? " -z" : "") + " -p 8m -e " + std::to_string(bootAreaMiB) +
+           "m";
+}
+
+std::vector<std::string> StartMenuLines(const std::string& prefix) {
+    const std::string addMenu = prefix + "add-menu -s " + Quoted("fb.cfg") + " ";
+    return {addMenu + Quoted("default 0"), addMenu + Quoted("timeout 0"),
+            addMenu + "\"menu F1 grldr \"grldr\""};
+}
+
+std::string AddLine(const std::string& prefix, const std::string& nameOnStick, const std::string& source) {
+    return prefix + "add " + Quoted(nameOnStick) + " " + Quoted(source);
+}
+
+std::string RestoreLine(const std::string& prefix) {
+    return prefix + "format -f -r";
+}
+
+} // namespace vornel::disktool
