@@ -23,8 +23,9 @@ struct MenuReturn {
 // - vornel_start_loaded_program boots the UEFI program chainloader has loaded, on the firmware's
 //   own console, cleared, in the firmware's screen mode (leaving GRUB's graphical terminal
 //   restores it): a program that writes text through the firmware (iPXE) would write it into
-//   GRUB's picture. GRUB prepares the firmware's console on its first text, not on a clear. The menu's terminal ($vornel_menu_output) comes back when the program
-//   returns; vornel_status is then the boot's status.
+//   GRUB's picture. GRUB prepares the firmware's console on its first text, not on a clear. The
+//   menu's terminal ($vornel_menu_output) comes back when the program returns; vornel_status is
+//   then the boot's status.
 inline constexpr std::string_view kSharedScript = R"grub(set vornel_bad_signature=45
 export vornel_bad_signature
 function vornel_start_loaded_program {
