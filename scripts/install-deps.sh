@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
+  # GRUB's Chinese catalogue for the stick is made at build time (msgunfmt, msgcat, msgfmt)
+  gettext
   # libraries
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin
   zlib1g-dev libjpeg-dev libgif-dev libblkid-dev
@@ -21,6 +23,8 @@ packages=(
   shim-signed grub-efi-amd64-signed grub-efi-amd64-bin ovmf
   # the test ISOs' tiny Linux systems (the kernel itself is unpacked from its package, below)
   busybox-static cpio
+  # reading what a booted image shows on the screen
+  tesseract-ocr
   # Qt's own texts in Chinese
   qt6-translations-l10n
   # clicking through the real window
@@ -40,6 +44,17 @@ fetch_test_kernel() {
   (cd "$cache" && $SUDO apt-get download "$kernel")
 }
 
+# Real images made by others for the boot tests, memtest86+'s and iPXE's ISOs: their packages are
+# fetched into the same cache folder, not installed (installed, they would add entries to the
+# machine's own boot menu).
+fetch_test_images() {
+  local cache=/var/cache/vornel-test name
+  $SUDO mkdir -p "$cache"
+  for name in memtest86+ ipxe; do
+    ls "$cache/${name}"_*.deb >/dev/null 2>&1 || (cd "$cache" && $SUDO apt-get download "$name")
+  done
+}
+
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
@@ -53,3 +68,4 @@ if [ ${#missing[@]} -ne 0 ]; then
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 fetch_test_kernel
+fetch_test_images

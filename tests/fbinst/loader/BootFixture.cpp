@@ -37,6 +37,11 @@ void WriteAt(const std::string& path, std::uint64_t offset, std::span<const std:
     }
 }
 
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // mov al, VALUE; out 0xF4, al; hlt; jmp back to the hlt.
 std::vector<std::uint8_t> PowerOffCode(int value) {
     return {0xB0, static_cast<std::uint8_t>(value), 0xE6, 0xF4, 0xF4, 0xEB, 0xFD};
@@ -48,6 +53,27 @@ void Sh(const std::string& command) {
     const auto [output, ok] = RunShell("set -e; " + command + " 2>&1");
     if (!ok) {
         throw std::runtime_error(command + "\n" + output);
+    }
+}
+
+void SuiteImages::Make(const std::string& script) {
+    char pattern[] = "/tmp/loader-images-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        output = "cannot make a folder in /tmp";
+        return;
+    }
+    folder = pattern;
+    const std::string log = folder + "/make.log";
+    const int status = std::system(("sh " + std::string(std::getenv("VORNEL_SOURCE_DIR")) +
+                                    "/tests/fbinst/loader/" + script + " " + folder + " >" + log + " 2>&1")
+                                       .c_str());
+    output = ReadWhole(log);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void SuiteImages::Remove() const {
+    if (!folder.empty()) {
+        fs::remove_all(folder);
     }
 }
 
@@ -129,15 +155,6 @@ void StickBoot::MakeStick(int bootSlot, int dataSlot,
     }
 }
 
-namespace {
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-} // namespace
-
 // OVMF runs on the q35 machine; Secure Boot needs its SMM build, locked flash and the variable
 // store with Microsoft's keys enrolled (a fresh copy, as the firmware writes to it).
 std::string StickBoot::FirmwareArgs() const {
@@ -155,8 +172,9 @@ std::string StickBoot::FirmwareArgs() const {
 }
 
 std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) const {
-    return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() +
-           "-m 512 -display none -no-reboot -serial file:" + dir_ + "/serial.log -monitor " + monitor +
+    return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() + "-m " +
+           std::to_string(memoryMiB_) + " -display none -no-reboot -serial file:" + dir_ +
+           "/serial.log -monitor " + monitor +
            " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
            "if=none,id=s,format=raw,file=" +
            image_ + " -device usb-storage,drive=s,bootindex=0 " + extraQemuArgs_ + " >/dev/null 2>&1";

@@ -40,6 +40,18 @@ struct BootRun {
     std::string serial;
 };
 
+// Images a suite makes once, with a script of this folder (SCRIPT OUTPUT_FOLDER), for all its
+// boots: the folder they are in, and the script's output and exit code (77 when what it needs is
+// not on this machine).
+struct SuiteImages {
+    std::string folder;
+    std::string output;
+    int exitCode = -1;
+
+    void Make(const std::string& script);
+    void Remove() const;
+};
+
 class StickBoot : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -81,6 +93,7 @@ class StickBoot : public ::testing::Test {
     std::string image_;
     std::string extraQemuArgs_; // more devices, such as an internal disk
     Firmware firmware_ = Firmware::SeaBios;
+    int memoryMiB_ = 512;
 
   private:
     std::string FirmwareArgs() const;

@@ -57,4 +57,26 @@ std::string ToolMadeStickBoot::MenuLst(const std::vector<std::string>& lines) {
     return WriteFile("menu.lst", text);
 }
 
+void ToolMadeStickBoot::Choose(int below) {
+    std::vector<std::string> keys = {"home"};
+    keys.insert(keys.end(), static_cast<std::size_t>(below), "down");
+    keys.push_back("ret");
+    Keys(keys);
+}
+
+void ToolMadeStickBoot::ChooseExpectingMessage(int below, const std::string& message,
+                                               const std::string& menuText) {
+    const int said = CountOnSerial(message);
+    Choose(below);
+    ExpectMessageThenMenu(message, said, menuText);
+}
+
+void ToolMadeStickBoot::ExpectMessageThenMenu(const std::string& message, int seenBefore,
+                                              const std::string& menuText) {
+    ASSERT_GT(WaitForSerial(message, seenBefore), 0) << message << "\n" << SerialSoFar();
+    const int drawn = CountOnSerial(menuText);
+    Keys({"esc"});
+    ASSERT_GT(WaitForSerial(menuText, drawn, 60), 0) << "the menu did not come back\n" << SerialSoFar();
+}
+
 } // namespace vornel::fbinst::loader::test

@@ -23,6 +23,15 @@ class ToolMadeStickBoot : public StickBoot {
                          const std::vector<std::pair<std::string, std::string>>& customImages);
     // menu.lst as the build writes it: CR LF after every line.
     std::string MenuLst(const std::vector<std::string>& lines);
+
+    // On a started boot (Start): chooses the entry `below` rows under the first, once the menu
+    // is on screen.
+    void Choose(int below);
+    // The entry says `message` (more than `seenBefore` times on the serial line now); one key
+    // (Esc) brings the menu back, known by `menuText` (a title drawn with it) shown once more.
+    void ExpectMessageThenMenu(const std::string& message, int seenBefore, const std::string& menuText);
+    // Chooses that entry, which says `message` once more than before, and the menu comes back.
+    void ChooseExpectingMessage(int below, const std::string& message, const std::string& menuText);
 };
 
 } // namespace vornel::fbinst::loader::test

@@ -184,13 +184,18 @@ TEST(TranslateMenusTest, OnUefiEachEntryTakesTheWayUefiAllows) {
     EXPECT_THAT(
         text, HasSubstr("echo '无法从磁盘 (hd1) 启动：没有这个磁盘，或它没有引导代码。'\n"
                         "echo '按任意键返回菜单。'\nelse\necho '这台电脑没有磁盘 (hd1)，无法从它启动。'\n"));
-    EXPECT_THAT(
-        text, HasSubstr("fi\nelse\necho '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\n"
-                        "exit\n"));
+    // The PC's own system from its disks; the firmware only when there is none.
+    EXPECT_THAT(text, HasSubstr("fi\nelif ! vornel_start_local_system; then\n"
+                                "echo '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\n"
+                                "exit\n"));
     EXPECT_THAT(text, HasSubstr("initrd16 '/f.img'\nelse\necho '此项只能在传统BIOS模式下启动'\n"));
-    EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nset vornel_efi_program=\"\"\n"
-                                "if loopback vornel_iso '/i.iso'; then\n"));
-    EXPECT_THAT(text, HasSubstr("elif chainloader \"$vornel_efi_program\"; then\nboot\n"));
+    EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nvornel_boot_iso_efi_program '/i.iso'\nfi\n"));
+    // The program is looked for in any case, in the ISO's files and then in its El Torito image.
+    EXPECT_THAT(text, HasSubstr("vornel_find_any_case (vornel_iso) '/[Ee][Ff][Ii]$' '/[Bb][Oo][Oo][Tt]$' "
+                                "'/[Bb][Oo][Oo][Tt][Xx]64\\.[Ee][Ff][Ii]$'\n"));
+    EXPECT_THAT(text, HasSubstr("vornel_find_efi_image_program '/[Ee][Ff][Ii]\\.[Ii][Mm][Gg]$'\n"
+                                "vornel_find_efi_image_program '/[Bb][Oo][Oo][Tt]$' '/[Gg][Rr][Uu][Bb]$' "
+                                "'/[Ee][Ff][Ii]\\.[Ii][Mm][Gg]$'\n"));
     ExpectGrubParses(config);
 }
 
@@ -209,7 +214,7 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
                      "map --hook", "chainloader (0xff)", "title c\r\x1b[2J\x7f", "reboot"});
     EXPECT_THAT(config, HasSubstr("menuentry " + GrubQuote(hostile) + " {"));
     EXPECT_THAT(config, HasSubstr("initrd16 '/x'\\'';reboot;'\\''.iso'"));
-    EXPECT_THAT(config, HasSubstr("loopback vornel_iso '/x'\\'';reboot;'\\''.iso'; then"));
+    EXPECT_THAT(config, HasSubstr("vornel_boot_iso_efi_program '/x'\\'';reboot;'\\''.iso'\n"));
     EXPECT_THAT(config, HasSubstr("menuentry 'c  [2J ' {"));
     EXPECT_THAT(config, Not(HasSubstr("\r")));
     ExpectGrubParses(config);
