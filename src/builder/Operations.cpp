@@ -184,19 +184,25 @@ std::vector<std::string> CheckedFileList(const std::string& workFolder, std::int
     return fileList;
 }
 
-// A custom item and its image's path as the file system knows it.
+// A custom item and its image's path as the file system knows it. An ISO FAT cannot hold goes
+// into a partition of its own, in table slot `partitionSlot`, of `partitionMiB`.
 struct CustomImage {
     bootitems::TISOFileInfo item;
     std::string onDisk;
+    int partitionSlot = 0; // 0: a file in the boot area
+    std::int64_t partitionMiB = 0;
 };
 
-// The items of the user's list, each an existing image FAT can hold whose path the command line
-// can carry; their lengths are added to `contentSize`.
-std::vector<CustomImage> CheckedImages(const std::string& dataFolder, std::int64_t& contentSize) {
+// The items of the user's list, each an existing image whose path the command line can carry:
+// one FAT can hold, whose length is added to `contentSize`, or an ISO of 4 GiB or more, which gets
+// the next image partition the mode leaves free (two at most).
+std::vector<CustomImage> CheckedImages(const std::string& dataFolder, bool zipMode,
+                                       std::int64_t& contentSize) {
     std::vector<CustomImage> images;
     const std::string isoList = bootitems::IsoListPath(dataFolder);
     if (!platform::FileExists(isoList))
         return images;
+    int partitions = 0;
     for (bootitems::TISOFileInfo& item : bootitems::ReadIsoList(isoList)) {
         std::string onDisk = bootitems::ImageOnDisk(item);
         if (!bootitems::PathFitsCommandLine(onDisk))
@@ -204,12 +210,37 @@ std::vector<CustomImage> CheckedImages(const std::string& dataFolder, std::int64
         const std::optional<std::int64_t> length = platform::FileLength(onDisk);
         if (!length)
             throw Failure(Kind::ImageMissing, item.ImagePath);
-        if (*length >= kFatFileLimit)
-            throw Failure(Kind::ImageTooLarge, item.ImagePath);
-        contentSize += *length;
-        images.push_back({std::move(item), std::move(onDisk)});
+        CustomImage image{std::move(item), std::move(onDisk)};
+        if (*length < kFatFileLimit) {
+            contentSize += *length;
+        } else if (ImageExtension(image.item.ImagePath) != ".iso") {
+            throw Failure(Kind::ImageTooLarge, image.item.ImagePath);
+        } else if (partitions == disktool::kMaxImagePartitions) {
+            throw Failure(Kind::TooManyLargeImages, image.item.ImagePath);
+        } else {
+            image.partitionSlot = disktool::ImagePartitionSlot(zipMode, partitions++);
+            image.partitionMiB = (*length + kMiB - 1) / kMiB;
+        }
+        images.push_back(std::move(image));
     }
     return images;
+}
+
+// The images' partitions, by item number, as the boot menu names them.
+PartitionSlots ImagePartitionSlots(const std::vector<CustomImage>& images) {
+    PartitionSlots slots;
+    for (size_t n = 0; n < images.size(); ++n)
+        if (images[n].partitionSlot != 0)
+            slots[n] = images[n].partitionSlot;
+    return slots;
+}
+
+std::vector<std::int64_t> ImagePartitionsMiB(const std::vector<CustomImage>& images) {
+    std::vector<std::int64_t> sizes;
+    for (const CustomImage& image : images)
+        if (image.partitionSlot != 0)
+            sizes.push_back(image.partitionMiB);
+    return sizes;
 }
 
 // The boot area the format command asks for: the content's whole MiB plus 10 MiB.
@@ -217,10 +248,14 @@ std::int64_t BootAreaMiB(std::int64_t contentSize) {
     return contentSize / kMiB + 10;
 }
 
-// What the format command's layout takes of the stick: the 8 MiB primary area, the boot area and
-// the smallest data partition the disk tool accepts (34 MiB: FAT32 needs 65525 clusters).
-std::int64_t StickBytesNeeded(std::int64_t contentSize) {
-    return (8 + BootAreaMiB(contentSize) + 34) * kMiB;
+// What the format command's layout takes of the stick: the 8 MiB primary area, the boot area, the
+// image partitions and the smallest data partition the disk tool accepts (34 MiB: FAT32 needs
+// 65525 clusters). The data partition has the rest.
+std::int64_t StickBytesNeeded(std::int64_t contentSize, const std::vector<std::int64_t>& imagePartitionsMiB) {
+    std::int64_t mib = 8 + BootAreaMiB(contentSize) + 34;
+    for (const std::int64_t partition : imagePartitionsMiB)
+        mib += partition;
+    return mib * kMiB;
 }
 
 // A confirmation names its target on a line of its own, as the drive list showed it when the
@@ -244,9 +279,10 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
                                        const std::vector<CustomImage>& images) {
     const std::string prefix = disktool::ToolPrefix(workFolder, letter);
     std::vector<ToolCommand> commands;
-    commands.push_back({disktool::FormatLine(prefix, zipMode, BootAreaMiB(contentSize)),
-                        "格式化U盘",
-                        {"正在格式化U盘", "", 0}});
+    commands.push_back(
+        {disktool::FormatLine(prefix, zipMode, BootAreaMiB(contentSize), ImagePartitionsMiB(images)),
+         "格式化U盘",
+         {"正在格式化U盘", "", 0}});
     for (const std::string& line : disktool::StartMenuLines(prefix))
         commands.push_back({line, "写入启动菜单", {"正在写入启动菜单", "", 0}});
     for (const std::string& entry : fileList) {
@@ -258,7 +294,9 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
     }
     for (size_t n = 0; n < images.size(); ++n) {
         const std::string& shown = images[n].item.ImagePath;
-        commands.push_back({disktool::AddLine(prefix, CustomImageOnStick(n, shown), images[n].onDisk),
+        commands.push_back({images[n].partitionSlot != 0
+                                ? disktool::AddImageLine(prefix, images[n].partitionSlot, images[n].onDisk)
+                                : disktool::AddLine(prefix, CustomImageOnStick(n, shown), images[n].onDisk),
                             "复制自定义镜像 " + shown + " ",
                             {"正在复制自定义镜像 " + shown, "正在校验 " + shown, SizeOf(images[n].onDisk)}});
     }
@@ -314,22 +352,27 @@ void Make(OperationHost& host, const OperationEnvironment& environment, const Ta
     std::vector<std::string> fileList;
     std::vector<CustomImage> images;
     std::int64_t contentSize = 0;
+    bool zipMode = false;
     try {
         ExtractPackage(host, environment.dataFolder + kPackageName, workFolder, log);
         MakeToolRunnable(workFolder);
+        // Read once: the image partitions' slots, in the menu and the commands, depend on it.
+        zipMode = host.ZipModeSelected();
         fileList = CheckedFileList(workFolder, contentSize);
-        images = CheckedImages(environment.dataFolder, contentSize);
+        images = CheckedImages(environment.dataFolder, zipMode, contentSize);
         const std::int64_t capacity = environment.drives->TotalBytes(target.letter).value_or(0);
-        const std::int64_t needed = StickBytesNeeded(contentSize);
+        const std::vector<std::int64_t> partitionsMiB = ImagePartitionsMiB(images);
+        const std::int64_t needed = StickBytesNeeded(contentSize, partitionsMiB);
         log.Line("content: " + std::to_string(fileList.size()) + " files and " +
                  std::to_string(images.size()) + " custom images, " + std::to_string(contentSize) +
-                 " bytes; the stick needs " + std::to_string(needed) + " bytes");
+                 " bytes in the boot area, " + std::to_string(partitionsMiB.size()) +
+                 " images in partitions of their own; the stick needs " + std::to_string(needed) + " bytes");
         if (capacity < needed)
             throw Failure(Kind::StickTooSmall, target.line, needed, capacity);
         std::vector<bootitems::TISOFileInfo> items;
         for (const CustomImage& image : images)
             items.push_back(image.item);
-        WriteBootMenu(workFolder, items);
+        WriteBootMenu(workFolder, items, ImagePartitionSlots(images));
     } catch (...) {
         // A refusal before the question leaves nothing behind.
         DeleteFolderTree(workFolder);
@@ -343,10 +386,9 @@ void Make(OperationHost& host, const OperationEnvironment& environment, const Ta
     log.Line("the user answered Yes");
 
     BusyScope busy(host);
-    RunCommands(
-        host, environment,
-        BuildCommands(workFolder, target.letter, host.ZipModeSelected(), contentSize, fileList, images),
-        Kind::MakeCommandFailed, workFolder, log);
+    RunCommands(host, environment,
+                BuildCommands(workFolder, target.letter, zipMode, contentSize, fileList, images),
+                Kind::MakeCommandFailed, workFolder, log);
     DeleteFolderTree(workFolder);
     busy.Leave();
     host.HideProgress();

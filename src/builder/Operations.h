@@ -45,10 +45,12 @@ struct OperationEnvironment {
 
 // The make button: checks the drive, unpacks the package into an emptied work folder, checks the
 // payload, the custom images and the drive's size, writes the boot menu, asks (naming the drive),
-// and has the disk tool format the drive and copy every file, showing how far it is. A failed
-// extraction, a list file line that leaves the work folder, a file of 4 GiB or more (the boot
-// area is FAT), an image path the command line cannot carry, or a drive smaller than the boot
-// layout stops it with a message before the warning, and the work folder goes. When a tool
+// and has the disk tool format the drive and copy every file, showing how far it is. The boot
+// area is FAT: an ISO of 4 GiB or more goes into a partition of its own (two at most), which the
+// format reserves and the data partition gives up. A failed extraction, a list file line that
+// leaves the work folder, a payload file or non-ISO image of 4 GiB or more, a third such ISO, an
+// image path the command line cannot carry, or a drive smaller than the boot layout stops it with
+// a message before the warning, and the work folder goes. When a tool
 // command fails, no further command runs, the progress stays where it stopped, the work folder
 // stays for inspection and the user is told which step failed, and why. Each failure is a
 // failure::Failure shown by its Chinese text and the place of the operation's log.

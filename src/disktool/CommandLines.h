@@ -26,14 +26,24 @@ namespace vornel::disktool {
 // The name the tool has in the package and in the work folder.
 inline constexpr const char* kToolName = "fbinst.exe";
 
+// Images of 4 GiB or more do not fit the boot area's FAT: each gets a partition of its own, in the
+// table slots the boot layout leaves free, in this order: 3 and 4 in USB-HDD mode (the data
+// partition is in slot 1), 1 and 3 in USB-ZIP mode (the data partition is in slot 4).
+inline constexpr int kMaxImagePartitions = 2;
+constexpr int ImagePartitionSlot(bool zipMode, int index) {
+    return zipMode ? (index == 0 ? 1 : 3) : (index == 0 ? 3 : 4);
+}
+
 // --- The lines the window sends ------------------------------------------------------------
 
 // What every line begins with: the work folder (ending in "/"), the tool, the letter, ": ".
 std::string ToolPrefix(const std::string& workFolder, char letter);
 
 // Formats the drive: an 8 MiB primary area and a boot area of `bootAreaMiB`, in USB-ZIP or
-// USB-HDD mode.
-std::string FormatLine(const std::string& prefix, bool zipMode, std::int64_t bootAreaMiB);
+// USB-HDD mode, and a partition of each size in `imagePartitionsMiB` (at most kMaxImagePartitions)
+// for an image too large for the boot area. Without those the line is the Windows program's.
+std::string FormatLine(const std::string& prefix, bool zipMode, std::int64_t bootAreaMiB,
+                       const std::vector<std::int64_t>& imagePartitionsMiB = {});
 
 // The three lines that set up the tool's start menu fb.cfg, in the order they run.
 std::vector<std::string> StartMenuLines(const std::string& prefix);
@@ -42,12 +52,15 @@ std::vector<std::string> StartMenuLines(const std::string& prefix);
 // `nameOnStick` ("/" between folders). Neither may hold a '"' or end in "\".
 std::string AddLine(const std::string& prefix, const std::string& nameOnStick, const std::string& source);
 
+// Writes the image `source` raw into the image partition in table slot `slot`.
+std::string AddImageLine(const std::string& prefix, int slot, const std::string& source);
+
 // Gives the drive's space back.
 std::string RestoreLine(const std::string& prefix);
 
 // --- The command the tool reads ------------------------------------------------------------
 
-enum class Verb { Format, AddMenu, Add, Info, List, Cat };
+enum class Verb { Format, AddMenu, Add, AddImage, Info, List, Cat };
 
 struct Command {
     char letter = 0; // 'A' to 'Z'
@@ -61,8 +74,11 @@ struct Command {
     std::uint64_t bootAreaBytes = 0; // -e
     bool primaryGiven = false;
     bool bootAreaGiven = false;
+    std::vector<std::uint64_t> imagePartitionBytes; // -i, once per image partition
     // add-menu, add, cat
     std::vector<std::string> operands;
+    // add-image (its source is the one operand)
+    int slot = 0;
 };
 
 // A command line the tool cannot take; the message names the wrong piece.

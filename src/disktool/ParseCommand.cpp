@@ -8,12 +8,15 @@
 
 namespace vornel::disktool {
 
-const char* const kUsage = "usage: fbinst.exe X: format -f [-a] [-z] -p SIZE -e SIZE\n"
+const char* const kUsage = "usage: fbinst.exe X: format -f [-a] [-z] -p SIZE -e SIZE [-i SIZE [-i SIZE]]\n"
                            "       fbinst.exe X: format -f -r\n"
                            "       fbinst.exe X: add-menu [-s] FILE LINE\n"
                            "       fbinst.exe X: add NAME SOURCE\n"
+                           "       fbinst.exe X: add-image SLOT SOURCE\n"
                            "       fbinst.exe X: info | ls | cat NAME\n"
-                           "SIZE: a number with k, m or g (KiB, MiB, GiB), or a count of 512-byte sectors\n";
+                           "SIZE: a number with k, m or g (KiB, MiB, GiB), or a count of 512-byte sectors\n"
+                           "-i: a partition for an image too large for the boot area, which add-image\n"
+                           "    writes (slots 3 and 4, or 1 and 3 with -z)\n";
 
 std::uint64_t ParseSize(const std::string& text) {
     std::uint64_t value = 0;
@@ -64,8 +67,10 @@ char ParseLetter(const std::string& text) {
 
 Verb ParseVerb(const std::string& text) {
     static constexpr std::pair<std::string_view, Verb> kVerbs[] = {
-        {"format", Verb::Format}, {"add-menu", Verb::AddMenu}, {"add", Verb::Add},
-        {"info", Verb::Info},     {"ls", Verb::List},          {"cat", Verb::Cat}};
+        {"format", Verb::Format}, {"add-menu", Verb::AddMenu},
+        {"add", Verb::Add},       {"add-image", Verb::AddImage},
+        {"info", Verb::Info},     {"ls", Verb::List},
+        {"cat", Verb::Cat}};
     for (const auto& [name, verb] : kVerbs)
         if (text == name)
             return verb;
@@ -94,6 +99,8 @@ void ParseFormatOptions(Command& command, const std::vector<std::string>& args, 
         } else if (arg == "-e") {
             command.bootAreaBytes = ParseSize(value());
             command.bootAreaGiven = true;
+        } else if (arg == "-i") {
+            command.imagePartitionBytes.push_back(ParseSize(value()));
         } else {
             throw UsageError("format: unknown option \"" + arg + "\"");
         }
@@ -101,12 +108,23 @@ void ParseFormatOptions(Command& command, const std::vector<std::string>& args, 
     if (!command.force)
         throw UsageError("format: refusing to format without -f (it destroys everything on the drive)");
     if (command.restore) {
-        if (command.zipMode || command.primaryGiven || command.bootAreaGiven)
-            throw UsageError("format: -r takes none of -z, -p, -e");
+        if (command.zipMode || command.primaryGiven || command.bootAreaGiven ||
+            !command.imagePartitionBytes.empty())
+            throw UsageError("format: -r takes none of -z, -p, -e, -i");
         return;
     }
+    if (command.imagePartitionBytes.size() > static_cast<std::size_t>(kMaxImagePartitions))
+        throw UsageError("format: at most " + std::to_string(kMaxImagePartitions) +
+                         " image partitions (-i): the partition table has no more free slots");
     if (!command.primaryGiven || !command.bootAreaGiven)
         throw UsageError("format: -p SIZE and -e SIZE are both required");
+}
+
+// A partition table slot, 1 to 4.
+int ParseSlot(const std::string& text) {
+    if (text.size() != 1 || text[0] < '1' || text[0] > '4')
+        throw UsageError("add-image: the slot must be 1, 2, 3 or 4, not \"" + text + "\"");
+    return text[0] - '0';
 }
 
 // Options of the file verbs; everything from the first non-option (or after "--") is an operand.
@@ -145,6 +163,11 @@ Command ParseCommand(const std::vector<std::string>& args) {
         break;
     case Verb::Add:
         ParseFileVerbArguments(command, args, 2, 2, args[1]);
+        break;
+    case Verb::AddImage:
+        ParseFileVerbArguments(command, args, 2, 2, args[1]);
+        command.slot = ParseSlot(command.operands[0]);
+        command.operands.erase(command.operands.begin());
         break;
     case Verb::Cat:
         ParseFileVerbArguments(command, args, 2, 1, args[1]);

@@ -99,7 +99,11 @@ std::string ChineseText(const Failure& f) {
     case Kind::ImagePathRefused:
         return PathMisfit(s) + "请把文件改名或移到其他文件夹后再添加。";
     case Kind::ImageTooLarge:
-        return TooLarge(s) + "请检查配置！";
+        return TooLarge(s) + "只有ISO镜像才能放进U盘上自己的分区，请检查配置！";
+    case Kind::TooManyLargeImages:
+        return "文件:" + s +
+               " 是第三个4GB或以上的镜像！这样的镜像每个要占用U盘上的一个分区，U盘的分区表只能再放两个，请检"
+               "查配置！";
     case Kind::StickTooSmall:
         return "磁盘空间不足，无法制作启动盘！\r至少需要 " + MiB(f.needed) + " MB 的U盘，这个U盘只有 " +
                MiB(f.available) + " MB。";

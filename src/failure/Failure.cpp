@@ -81,12 +81,12 @@ Failure::Failure(Kind kind, std::string step, ToolEnd toolEnd, int code, std::st
 const char* KindName(Kind kind) {
     // In the order of Kind.
     static constexpr const char* kNames[] = {
-        "OpenFile",         "CreateFile",        "TempFolder",          "PackageMissing",
-        "PackageDamaged",   "DamagedData",       "DecompressorFailed",  "NoRoomToExtract",
-        "ToolNotInPackage", "NoDrive",           "NotRemovable",        "WorkFolder",
-        "ListFileMissing",  "ListedFileMissing", "ListedPathOutside",   "ListedFileTooLarge",
-        "ImageMissing",     "ImagePathMisfit",   "ImagePathRefused",    "ImageTooLarge",
-        "StickTooSmall",    "MakeCommandFailed", "RestoreCommandFailed"};
+        "OpenFile",           "CreateFile",        "TempFolder",         "PackageMissing",
+        "PackageDamaged",     "DamagedData",       "DecompressorFailed", "NoRoomToExtract",
+        "ToolNotInPackage",   "NoDrive",           "NotRemovable",       "WorkFolder",
+        "ListFileMissing",    "ListedFileMissing", "ListedPathOutside",  "ListedFileTooLarge",
+        "ImageMissing",       "ImagePathMisfit",   "ImagePathRefused",   "ImageTooLarge",
+        "TooManyLargeImages", "StickTooSmall",     "MakeCommandFailed",  "RestoreCommandFailed"};
     static_assert(std::size(kNames) == static_cast<std::size_t>(Kind::RestoreCommandFailed) + 1);
     return kNames[static_cast<std::size_t>(kind)];
 }

@@ -34,10 +34,11 @@ enum class Kind {
     ListedPathOutside,
     ListedFileTooLarge,
     ImageMissing,
-    ImagePathMisfit,  // met by the make operation
-    ImagePathRefused, // met by the boot item dialog
-    ImageTooLarge,
-    StickTooSmall, // needed and available
+    ImagePathMisfit,    // met by the make operation
+    ImagePathRefused,   // met by the boot item dialog
+    ImageTooLarge,      // 4 GiB or more, and no ISO: only an ISO gets a partition of its own
+    TooManyLargeImages, // a third image of 4 GiB or more: the table has two slots left for them
+    StickTooSmall,      // needed and available
     // A disk tool command that failed: subject is the step, place the work folder kept, reason
     // the tool's last line on standard error, code as toolEnd says.
     MakeCommandFailed,

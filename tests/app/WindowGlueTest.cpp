@@ -162,7 +162,7 @@ TEST_F(WindowGlueTest, TheConfigButtonOpensTheItemDialog) {
 }
 
 TEST_F(WindowGlueTest, AnImageOf4GiBIsRefusedBeforeTheWarningAndTheMessageNamesTheLog) {
-    const std::string image = folder.path().toStdString() + "/big.iso";
+    const std::string image = folder.path().toStdString() + "/big.img"; // only an ISO gets a partition
     std::ofstream(image).close();
     std::filesystem::resize_file(image, std::uintmax_t{4} << 30); // sparse
     std::ofstream(data + "isolist", std::ios::binary) << "big|" << image << "\r\n";

@@ -285,29 +285,87 @@ TEST_F(OperationsTest, TheStickMustHoldTheWholeLayout) {
     EXPECT_EQ(host.confirmations.size(), 1u);
 }
 
+// A sparse file of `bytes` in the data folder.
+std::string SparseImage(const TempFolder& folder, const std::string& name, std::uintmax_t bytes) {
+    const fs::path path = folder.path() / name;
+    WriteBytes(path, "");
+    fs::resize_file(path, bytes);
+    return path.string();
+}
+
 TEST_F(OperationsTest, ImagesTheStickCannotTakeAreRefusedByNameBeforeTheWarning) {
-    const fs::path huge = data.path() / "huge.iso";
-    WriteBytes(huge, "");
-    fs::resize_file(huge, std::uintmax_t{4} << 30); // sparse: FAT holds at most 4 GiB - 1
+    // FAT holds at most 4 GiB - 1 byte; only an ISO gets a partition of its own, and two at most.
+    const std::string hugeImg = SparseImage(data, "huge.img", std::uintmax_t{4} << 30);
+    const std::string iso = SparseImage(data, "big.iso", std::uintmax_t{4} << 30);
     const fs::path quoted = data.path() / "a \"b\".iso", slashed = data.path() / "c.iso\\";
     WriteBytes(quoted, "");
     WriteBytes(slashed, "");
     Pack();
-    for (const fs::path& image : {huge, quoted, slashed}) {
-        WriteBytes(data.path() / "isolist", "x|" + image.string() + "\r\n");
+    for (const std::string& list :
+         {"x|" + hugeImg + "\r\n", "x|" + quoted.string() + "\r\n", "x|" + slashed.string() + "\r\n",
+          "a|" + iso + "\r\nb|" + iso + "\r\nc|" + iso + "\r\n"}) {
+        WriteBytes(data.path() / "isolist", list);
         MakeBootDisk(host, environment);
     }
-    ASSERT_EQ(host.messages.size(), 3u);
-    EXPECT_EQ(host.messages[0],
-              "文件:" + huge.string() +
-                  " 太大（4GB或以上）！U盘启动区的FAT文件系统不能存放4GB或以上的文件，请检查配置！");
+    ASSERT_EQ(host.messages.size(), 4u);
+    EXPECT_EQ(host.messages[0], "文件:" + hugeImg +
+                                    " 太大（4GB或以上）！U盘启动区的FAT文件系统不能存放4GB或以上的文件，"
+                                    "只有ISO镜像才能放进U盘上自己的分区，请检查配置！");
     for (size_t i : {1u, 2u})
         EXPECT_EQ(
             host.messages[i].rfind("文件:" + (i == 1 ? quoted : slashed).string() + " 的路径含有双引号", 0),
             0u)
             << host.messages[i];
+    EXPECT_EQ(host.messages[3], "文件:" + iso +
+                                    " 是第三个4GB或以上的镜像！这样的镜像每个要占用U盘上的一个分区，"
+                                    "U盘的分区表只能再放两个，请检查配置！");
     EXPECT_TRUE(host.confirmations.empty());
     EXPECT_TRUE(lines.empty());
+    EXPECT_FALSE(fs::exists(Work()));
+}
+
+TEST_F(OperationsTest, IsosOf4GiBGoIntoPartitionsOfTheirOwnInTheSlotsTheModeLeavesFree) {
+    files = {{"filelist", "f\r\n"}, {"defMenu.txt", ""}, {"f", ""}};
+    Pack();
+    // 4 GiB + 1 byte takes 4097 MiB, exactly 4 GiB 4096; the small image stays in the boot area.
+    const std::string first = SparseImage(data, "first.iso", (std::uintmax_t{4} << 30) + 1);
+    const std::string small = SparseImage(data, "small.img", 1 << 20);
+    const std::string second = SparseImage(data, "second.ISO", std::uintmax_t{4} << 30);
+    WriteBytes(data.path() / "isolist", "A|" + first + "\r\nB|" + small + "\r\nC|" + second + "\r\n");
+    // The layout, the image partitions and the smallest data partition, to the byte.
+    const std::int64_t needed = (8 + 11 + 4097 + 4096 + 34) * kMiB;
+    drives.capacity = needed - 1;
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{
+                  "磁盘空间不足，无法制作启动盘！\r至少需要 8246 MB 的U盘，这个U盘只有 8245 MB。"});
+    drives.capacity = needed;
+    for (const bool zip : {false, true}) {
+        host.zip = zip;
+        lines.clear();
+        MakeBootDisk(host, environment);
+        const std::string p = disktool::ToolPrefix(Work(), 'G');
+        const int partitionSlot[] = {zip ? 1 : 3, zip ? 3 : 4};
+        std::vector<std::string> expected{disktool::FormatLine(p, zip, 11, {4097, 4096})};
+        for (const std::string& line : disktool::StartMenuLines(p))
+            expected.push_back(line);
+        expected.insert(expected.end(), {disktool::AddLine(p, "f", Work() + "f"),
+                                         disktool::AddImageLine(p, partitionSlot[0], first),
+                                         disktool::AddLine(p, "boot/customISO_1.img", small),
+                                         disktool::AddImageLine(p, partitionSlot[1], second)});
+        EXPECT_EQ(lines, expected);
+        EXPECT_EQ(host.confirmations.back(), std::string(kMakeConfirmation) + "\r" + host.driveText);
+        EXPECT_EQ(host.messages.back(), "恭喜你，制作完成！");
+    }
+
+    // The menu maps each from its partition of the boot disk (grub4dos counts them from 0).
+    host.answerYes = false;
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(
+        ReadBytes(Work() + "menu.lst"),
+        "\r\ntitle A\r\nmap (hd0,0) (0xFF)\r\nmap --hook\r\nchainloader (0xFF)\r\n"
+        "\r\ntitle B\r\nmap --mem (ud)/boot/customISO_1.img (fd0)\r\nmap --hook\r\nrootnoverify (fd0)\r\n"
+        "chainloader +1\r\n\r\ntitle C\r\nmap (hd0,2) (0xFF)\r\nmap --hook\r\nchainloader (0xFF)\r\n");
 }
 
 TEST_F(OperationsTest, AnsweringNoRunsNothingAndLeavesTheWrittenMenu) {

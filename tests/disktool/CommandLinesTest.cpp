@@ -34,6 +34,13 @@ TEST(CommandLines, FormatAndRestoreLines) {
     EXPECT_EQ(zipLine, kPrefix + " format -f -a  -z -p 8m -e 10m");
     EXPECT_TRUE(Read(zipLine).zipMode);
 
+    // Image partitions, only when there are images too large for the boot area.
+    const std::string imagesLine = FormatLine(kPrefix, true, 10, {4097, 5000});
+    EXPECT_EQ(imagesLine, zipLine + " -i 4097m -i 5000m");
+    EXPECT_EQ(Read(imagesLine).imagePartitionBytes,
+              (std::vector<std::uint64_t>{4097ull << 20, 5000ull << 20}));
+    EXPECT_TRUE(hdd.imagePartitionBytes.empty());
+
     EXPECT_EQ(RestoreLine(kPrefix), kPrefix + "format -f -r");
     const Command restore = Read(RestoreLine(kPrefix));
     EXPECT_TRUE(restore.restore && restore.force);
@@ -61,6 +68,12 @@ TEST(CommandLines, AddLinesKeepBlanksAndTheSourcesBackslashes) {
     const Command blank = Read(AddLine(kPrefix, "boot/customISO_1.img", "/home/u/my disks/a.img"));
     EXPECT_EQ(blank.verb, Verb::Add);
     EXPECT_EQ(blank.operands, (std::vector<std::string>{"boot/customISO_1.img", "/home/u/my disks/a.img"}));
+    const std::string image = AddImageLine(kPrefix, 3, "/home/u/my disks/big.iso");
+    EXPECT_EQ(image, kPrefix + "add-image 3 \"/home/u/my disks/big.iso\"");
+    const Command raw = Read(image);
+    EXPECT_EQ(raw.verb, Verb::AddImage);
+    EXPECT_EQ(raw.slot, 3);
+    EXPECT_EQ(raw.operands, (std::vector<std::string>{"/home/u/my disks/big.iso"}));
 }
 
 TEST(CommandLines, Sizes) {
@@ -86,6 +99,12 @@ TEST(CommandLines, RefusalsAndOperandsAfterDoubleDash) {
     refused("G: format -f -a -p 8m -e");
     refused("G: format -f -r -z");
     refused("G: format -f -x -p 8m -e 710m");
+    refused("G: format -f -r -i 5g");
+    refused("G: format -f -a -p 8m -e 710m -i 5g -i 5g -i 5g"); // two free slots
+    refused("G: format -f -a -p 8m -e 710m -i");
+    for (const char* slot : {"0", "5", "x", "33", ""})
+        refused(std::string("G: add-image \"") + slot + "\" a.iso");
+    refused("G: add-image 3");
     refused("G: add \"a\"");
     refused("G: add \"a\" \"b\" \"c\"");
     refused("G: add-menu -s \"fb.cfg\"");

@@ -133,6 +133,22 @@ TEST_F(FullFileSystem, AddThatRunsOutOfSpaceFails) {
     EXPECT_EQ(ls.out.find("customISO_0.iso"), std::string::npos) << "a partial copy was left behind";
 }
 
+// A partial image must not pass for one: its partition's start (an ISO's volume descriptors) goes.
+TEST_F(FullFileSystem, AddImageThatRunsOutOfSpaceFailsAndLeavesNoPartialImage) {
+    Mount("16m");
+    if (!mounted_)
+        return;
+    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "1m", "-e", "8m", "-i", "40m"}).exitCode, 0);
+    const std::string big = scratch_.Path() + "/big.iso";
+    WriteWholeFile(big, std::string(24 << 20, 'x'));
+    const ToolResult run = RunFbinstExe({"G:", "add-image", "3", big});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.rfind("fbinst: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.out.find("wrote"), std::string::npos);
+    EXPECT_EQ(fs::file_size(image_), 128u << 20);
+    EXPECT_EQ(ReadBytes(image_, 9 << 20, 1 << 20), std::string(1 << 20, '\0'));
+}
+
 // A stick whose writes fail only when the kernel writes them out, as a dying stick does: a loop
 // device over an image on a tmpfs too small for it. Every write() succeeds into the page cache;
 // the flush meets the errors.

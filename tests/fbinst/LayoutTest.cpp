@@ -65,6 +65,44 @@ TEST(FbinstLayout, RefusesWhatDoesNotFit) {
     EXPECT_THROW(PlanBootLayout({Mode::Hdd, true, 8 * kMiB + 1, 10 * kMiB}, k256MiBSectors, 0), Failure);
 }
 
+TEST(FbinstLayout, ImagePartitionsFollowTheBootAreaInTheSlotsTheModeLeavesFree) {
+    // Between the boot area and the data partition, which gives up exactly their room; with -a
+    // each is a whole number of MiB.
+    BootRequest request{Mode::Hdd, true, 8 * kMiB, 100 * kMiB, {30 * kMiB, 20 * kMiB + 512}};
+    const BootLayout hdd = PlanBootLayout(request, k256MiBSectors, 0);
+    ASSERT_EQ(hdd.images.size(), 2u);
+    EXPECT_EQ(hdd.images[0].slot, 3);
+    EXPECT_EQ(hdd.images[0].start, 16384u + 204800u);
+    EXPECT_EQ(hdd.images[0].sectors, 30 * kMiBSectors);
+    EXPECT_EQ(hdd.images[0].type, kTypeImagePartition);
+    EXPECT_FALSE(hdd.images[0].active);
+    EXPECT_EQ(hdd.images[1].slot, 4);
+    EXPECT_EQ(hdd.images[1].start, hdd.images[0].End());
+    EXPECT_EQ(hdd.images[1].sectors, 21 * kMiBSectors);
+    EXPECT_EQ(hdd.data.slot, 1);
+    EXPECT_EQ(hdd.data.start, hdd.images[1].End());
+    EXPECT_EQ(hdd.data.End(), k256MiBSectors);
+    request.mode = Mode::Zip;
+    const BootLayout zip = PlanBootLayout(request, k256MiBSectors, 0);
+    EXPECT_EQ(zip.images[0].slot, 1);
+    EXPECT_EQ(zip.images[1].slot, 3);
+    EXPECT_EQ(zip.data.slot, 4);
+    // Without -a the sectors asked for, one after the other.
+    request.align = false;
+    EXPECT_EQ(PlanBootLayout(request, k256MiBSectors, 0).data.start, 16384u + 204800u + 61440u + 40961u);
+
+    // Leaving less than the smallest data partition, too large to add up, or a third.
+    request.imagePartitionBytes = {100 * kMiB};
+    EXPECT_NO_THROW(PlanBootLayout(request, k256MiBSectors - 14 * kMiBSectors, 0));
+    EXPECT_THROW(PlanBootLayout(request, k256MiBSectors - 15 * kMiBSectors, 0), Failure);
+    request.imagePartitionBytes = {~std::uint64_t{0} / 512 * 512, 512};
+    EXPECT_THROW(PlanBootLayout(request, k256MiBSectors, 0), Failure);
+    request.imagePartitionBytes = {kMiB, kMiB, kMiB};
+    EXPECT_THROW(PlanBootLayout(request, k256MiBSectors, 0), Failure);
+    request.imagePartitionBytes = {kMiB + 1};
+    EXPECT_THROW(PlanBootLayout(request, k256MiBSectors, 0), Failure);
+}
+
 TEST(FbinstLayout, DataPartitionStopsAtTheMbrLimitOnHugeDrives) {
     const std::uint64_t fourTiB = 8ull << 30;
     const BootLayout layout = PlanBootLayout({Mode::Hdd, true, 8 * kMiB, 710 * kMiB}, fourTiB, 0);

@@ -46,9 +46,10 @@ std::optional<FoundLayout> FindBootArea(const Disk& disk, std::string& whyNot) {
     found.table = ReadPartitionTable(mbr);
     const Partition* boot = nullptr;
     for (const Partition& p : found.table) {
+        // An image partition may sit in the other mode's data slot (4 in USB-HDD, 1 in USB-ZIP).
         if (p.slot == kBootAreaSlot)
             boot = &p;
-        else if (p.slot == kHddDataSlot || p.slot == kZipDataSlot)
+        else if ((p.slot == kHddDataSlot || p.slot == kZipDataSlot) && p.type != kTypeImagePartition)
             found.data = p;
     }
     if (boot == nullptr || (boot->type != kTypeHiddenFat16Lba && boot->type != kTypeHiddenFat32Lba)) {

@@ -1,6 +1,7 @@
 #include "Layout.h"
 
 #include "Failure.h"
+#include "disktool/CommandLines.h"
 #include "platform/LittleEndian.h"
 
 #include <algorithm>
@@ -30,6 +31,10 @@ std::uint64_t EntryField(std::span<const std::uint8_t, kSectorBytes> mbr, std::s
 
 } // namespace
 
+int ImagePartitionSlot(Mode mode, std::size_t index) {
+    return disktool::ImagePartitionSlot(mode == Mode::Zip, static_cast<int>(index));
+}
+
 BootLayout PlanBootLayout(const BootRequest& request, std::uint64_t diskSectors, std::uint64_t coreBytes) {
     if (request.primaryBytes % kSectorBytes != 0 || request.bootAreaBytes % kSectorBytes != 0)
         throw Failure("the sizes of the areas must be whole 512-byte sectors");
@@ -53,7 +58,28 @@ BootLayout PlanBootLayout(const BootRequest& request, std::uint64_t diskSectors,
         Partition{kBootAreaSlot, bootStart, bootSectors,
                   layout.bootAreaFat == FatKind::Fat32 ? kTypeHiddenFat32Lba : kTypeHiddenFat16Lba, true};
 
-    std::uint64_t dataStart = layout.bootArea.End();
+    if (request.imagePartitionBytes.size() > static_cast<std::size_t>(disktool::kMaxImagePartitions))
+        throw Failure("at most " + std::to_string(disktool::kMaxImagePartitions) +
+                      " image partitions fit the partition table");
+    std::uint64_t next = layout.bootArea.End();
+    for (std::size_t i = 0; i < request.imagePartitionBytes.size(); ++i) {
+        const std::uint64_t bytes = request.imagePartitionBytes[i];
+        if (bytes % kSectorBytes != 0)
+            throw Failure("the sizes of the areas must be whole 512-byte sectors");
+        std::uint64_t sectors = bytes / kSectorBytes;
+        // Checked before any sum, which could overflow.
+        if (sectors > diskSectors || next > diskSectors)
+            throw Failure("an image partition of " + MiB(sectors) + " does not fit the drive (" +
+                          MiB(diskSectors) + ")");
+        const std::uint64_t start = request.align ? RoundUp(next, kMiBSectors) : next;
+        if (request.align)
+            sectors = RoundUp(sectors, kMiBSectors);
+        layout.images.push_back(
+            Partition{ImagePartitionSlot(request.mode, i), start, sectors, kTypeImagePartition, false});
+        next = start + sectors;
+    }
+
+    std::uint64_t dataStart = next;
     if (request.align)
         dataStart = RoundUp(dataStart, kMiBSectors);
     const std::uint64_t needed = dataStart + kMinDataSectors;

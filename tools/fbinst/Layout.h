@@ -20,6 +20,9 @@ constexpr int kZipDataSlot = 4;
 constexpr std::uint8_t kTypeFat32Lba = 0x0c;
 constexpr std::uint8_t kTypeHiddenFat32Lba = 0x1c;
 constexpr std::uint8_t kTypeHiddenFat16Lba = 0x1e;
+// An image written raw into a partition of its own (an ISO 9660 of 4 GiB or more): a hidden type
+// ("hidden IFS"), to which Windows gives no drive letter and so never offers to format it.
+constexpr std::uint8_t kTypeImagePartition = 0x17;
 // The boot area's FAT volume label: with the slot and the type, the mark that the area is ours.
 constexpr const char* kBootAreaLabel = "VORNELBOOT";
 constexpr std::uint64_t kMinBootAreaSectors = 4 * kMiBSectors;
@@ -49,6 +52,9 @@ struct BootLayout {
     Mode mode = Mode::Hdd;
     Partition bootArea;
     FatKind bootAreaFat = FatKind::Fat16;
+    // Between the boot area and the data partition, in the order asked for; near the drive's
+    // start, where every BIOS reads.
+    std::vector<Partition> images;
     Partition data;
 };
 
@@ -57,10 +63,14 @@ struct BootRequest {
     bool align = false;
     std::uint64_t primaryBytes = 0;
     std::uint64_t bootAreaBytes = 0;
+    std::vector<std::uint64_t> imagePartitionBytes = {};
 };
 
+// The table slot of image partition `index` (from 0) in `mode`.
+int ImagePartitionSlot(Mode mode, std::size_t index);
+
 // Throws Failure when the areas do not fit the drive or the loader's core (coreBytes) does not
-// fit the primary area.
+// fit the primary area. With `align`, each image partition is a whole number of MiB.
 BootLayout PlanBootLayout(const BootRequest& request, std::uint64_t diskSectors, std::uint64_t coreBytes);
 
 // One FAT32 partition in slot 1 from 1 MiB to the end. Throws Failure on a drive too small.

@@ -2,6 +2,7 @@
 
 #include "Disk.h"
 #include "Failure.h"
+#include "ImagePartition.h"
 #include "Mounts.h"
 #include "Verbs.h"
 #include "disktool/ExitCodes.h"
@@ -14,7 +15,7 @@ namespace vornel::fbinst {
 namespace {
 
 bool Writes(Verb verb) {
-    return verb == Verb::Format || verb == Verb::AddMenu || verb == Verb::Add;
+    return verb == Verb::Format || verb == Verb::AddMenu || verb == Verb::Add || verb == Verb::AddImage;
 }
 
 // The drive's name must still stand for what the command opened when the command ends: an image
@@ -42,7 +43,7 @@ void Execute(const Command& command, Disk& drive, std::ostream& out) {
         else
             FormatBoot(drive,
                        BootRequest{command.zipMode ? Mode::Zip : Mode::Hdd, command.align,
-                                   command.primaryBytes, command.bootAreaBytes},
+                                   command.primaryBytes, command.bootAreaBytes, command.imagePartitionBytes},
                        out);
         break;
     case Verb::AddMenu:
@@ -50,6 +51,9 @@ void Execute(const Command& command, Disk& drive, std::ostream& out) {
         break;
     case Verb::Add:
         AddFile(drive, command.operands[0], command.operands[1], out);
+        break;
+    case Verb::AddImage:
+        WriteImagePartition(drive, command.slot, command.operands[0], out);
         break;
     case Verb::Info:
         ShowInfo(drive, out);

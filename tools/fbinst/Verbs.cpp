@@ -113,7 +113,10 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     constexpr std::uint64_t kSteps = 5;
     ReportProgress(progress::Phase::Step, 0, kSteps);
 
-    WritePartitionTable(drive, {layout.bootArea, layout.data});
+    std::vector<Partition> table{layout.bootArea};
+    table.insert(table.end(), layout.images.begin(), layout.images.end());
+    table.push_back(layout.data);
+    WritePartitionTable(drive, table);
     ReportProgress(progress::Phase::Step, 1, kSteps);
     MakeFat(drive, layout.bootArea, layout.bootAreaFat, geometry, kBootAreaLabel);
     ReportProgress(progress::Phase::Step, 2, kSteps);
@@ -140,8 +143,10 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.TellSystemNewTable();
     ReportProgress(progress::Phase::Step, kSteps, kSteps);
     out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
-        << "boot area: " << Describe(layout.bootArea) << "\n"
-        << "data:      " << Describe(layout.data) << "\n";
+        << "boot area: " << Describe(layout.bootArea) << "\n";
+    for (const Partition& image : layout.images)
+        out << "image:     " << Describe(image) << "\n";
+    out << "data:      " << Describe(layout.data) << "\n";
 }
 
 void FormatRestore(Disk& drive, std::ostream& out) {

@@ -32,14 +32,29 @@ TEST(MenuLstTest, ReadsEachBootConstructOfTheSubset) {
         "reboot",
         "title 关机",
         "halt",
+        "title 大镜像",
+        "map (hd0,2) (0xFF)",
+        "map --hook",
+        "chainloader (0xFF)",
     });
-    ASSERT_EQ(menu.entries.size(), 5u);
+    ASSERT_EQ(menu.entries.size(), 6u);
     EXPECT_EQ(menu.entries[0].title, "从硬盘启动");
     EXPECT_EQ(std::get<LocalDisk>(menu.entries[0].action).disk, 1);
     EXPECT_EQ(std::get<IsoInMemory>(menu.entries[1].action).image, "/boot/customISO_0.iso");
     EXPECT_EQ(std::get<FloppyInMemory>(menu.entries[2].action).image, "/boot/customISO_1.img");
     EXPECT_TRUE(std::holds_alternative<Reboot>(menu.entries[3].action));
     EXPECT_TRUE(std::holds_alternative<Halt>(menu.entries[4].action));
+    EXPECT_EQ(std::get<IsoInPartition>(menu.entries[5].action).slot, 3); // grub4dos counts from 0
+    EXPECT_EQ(std::get<IsoInPartition>(
+                  OnlyEntryAction({"title x", "MAP (HD0,0) (0xff)", "map --hook", "chainloader (0xff)"}))
+                  .slot,
+              1);
+    // Another disk, a logical partition or a partition loaded into memory is none of ours.
+    for (const char* map : {"map (hd1,2) (0xff)", "map (hd0,4) (0xff)", "map --mem (hd0,2) (0xff)",
+                            "map (hd0,2) (fd0)", "map (hd0,2)x (0xff)"})
+        EXPECT_TRUE(std::holds_alternative<UnsupportedCommands>(
+            OnlyEntryAction({"title x", map, "map --hook", "chainloader (0xff)"})))
+            << map;
 }
 
 TEST(MenuLstTest, ToleratesCaseBlanksIndentationAndAFinalBoot) {

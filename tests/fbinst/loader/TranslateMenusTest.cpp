@@ -191,11 +191,28 @@ TEST(TranslateMenusTest, OnUefiEachEntryTakesTheWayUefiAllows) {
     EXPECT_THAT(text, HasSubstr("initrd16 '/f.img'\nelse\necho '此项只能在传统BIOS模式下启动'\n"));
     EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nvornel_boot_iso_efi_program '/i.iso'\nfi\n"));
     // The program is looked for in any case, in the ISO's files and then in its El Torito image.
-    EXPECT_THAT(text, HasSubstr("vornel_find_any_case (vornel_iso) '/[Ee][Ff][Ii]$' '/[Bb][Oo][Oo][Tt]$' "
+    EXPECT_THAT(text, HasSubstr("vornel_find_any_case \"$1\" '/[Ee][Ff][Ii]$' '/[Bb][Oo][Oo][Tt]$' "
                                 "'/[Bb][Oo][Oo][Tt][Xx]64\\.[Ee][Ff][Ii]$'\n"));
     EXPECT_THAT(text, HasSubstr("vornel_find_efi_image_program '/[Ee][Ff][Ii]\\.[Ii][Mm][Gg]$'\n"
                                 "vornel_find_efi_image_program '/[Bb][Oo][Oo][Tt]$' '/[Gg][Rr][Uu][Bb]$' "
                                 "'/[Ee][Ff][Ii]\\.[Ii][Mm][Gg]$'\n"));
+    ExpectGrubParses(config);
+}
+
+// An ISO in a partition of its own is found by its slot on the disk the menu came from, and its
+// own menu gets this menu's time-out.
+TEST(TranslateMenusTest, AnIsoInAPartitionIsBootedBySlotWithTheMenusTimeout) {
+    const std::vector<std::string> entries = {
+        "title big",   "map (hd0,2) (0xFF)", "map --hook", "chainloader (0xFF)",
+        "title other", "map (hd0,3) (0xff)", "map --hook", "chainloader (0xff)"};
+    std::vector<std::string> timed = {"timeout 7"};
+    timed.insert(timed.end(), entries.begin(), entries.end());
+    const std::string config = TranslateMenus(kMakeFbCfg, timed);
+    const std::string text = Unindented(config);
+    EXPECT_THAT(text, HasSubstr("menuentry 'big' {\nvornel_boot_partition_image 3 7\n}"));
+    EXPECT_THAT(text, HasSubstr("menuentry 'other' {\nvornel_boot_partition_image 4 7\n}"));
+    EXPECT_THAT(Unindented(TranslateMenus(kMakeFbCfg, entries)),
+                HasSubstr("menuentry 'big' {\nvornel_boot_partition_image 3\n}"));
     ExpectGrubParses(config);
 }
 

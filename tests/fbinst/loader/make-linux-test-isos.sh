@@ -3,15 +3,21 @@
 # tiny busybox initramfs that finds its own ISO again the way a live system does. The ISO's
 # path comes from the kernel command line (findiso=, iso-scan/filename= or img_loop=); the
 # initramfs looks for that file on every partition it sees, mounts the ISO from it and prints
-# the marker stored inside, then powers the machine off.
+# the marker stored inside, then powers the machine off. Without a path the ISO is a medium of
+# its own (written into a partition): the initramfs looks for it on every partition.
 #
-# Usage: make-linux-test-isos.sh OUTPUT_FOLDER
+# Usage: make-linux-test-isos.sh OUTPUT_FOLDER [NAME...]
 # Writes loopback.iso (boots through /boot/grub/loopback.cfg), debian-live.iso (/live) and
-# casper.iso (/casper) into OUTPUT_FOLDER. Exits 77 when the kernel package is not in the
-# cache folder (scripts/install-deps.sh puts it there).
+# casper.iso (/casper) into OUTPUT_FOLDER, or the ones NAME says. big.iso, made only when named,
+# is larger than 4 GiB yet takes little space: a sparse file of 4.1 GiB comes first inside it,
+# its own /boot/grub/grub.cfg (which loads its own font, through $prefix, and has no time-out)
+# and its kernel after it. Exits 77 when the kernel package is not in the cache folder
+# (scripts/install-deps.sh puts it there).
 set -eu
 
 out=$1
+shift
+names=${*:-loopback debian-live casper}
 cache=${VORNEL_TEST_CACHE:-/var/cache/vornel-test}
 deb=$(ls "$cache"/linux-image-*-amd64_*.deb 2>/dev/null | grep -v -- '-dbg_' | head -n 1 || true)
 if [ -z "$deb" ]; then
@@ -70,9 +76,19 @@ echo "test system: looking for ${iso:-nothing} (${way:-no parameter})"
 
 found=""
 tries=0
-while [ -z "$found" ] && [ -n "${iso:-}" ] && [ $tries -lt 60 ]; do
+while [ -z "$found" ] && [ $tries -lt 60 ]; do
   for dev in /dev/sd*; do
     [ -b "$dev" ] || continue
+    if [ -z "${iso:-}" ]; then
+      mount -t iso9660 -o ro "$dev" /iso 2>/dev/null || continue
+      if [ -f /iso/marker ]; then
+        found="$dev"
+        echo "VORNEL-ISO-FOUND medium $(cat /iso/marker)"
+        break
+      fi
+      umount /iso
+      continue
+    fi
     mount -t vfat -o ro "$dev" /mnt 2>/dev/null || continue
     if [ -f "/mnt$iso" ] && mount -t iso9660 -o ro,loop "/mnt$iso" /iso; then
       found="$dev"
@@ -110,7 +126,31 @@ EOF
 make_iso debian-live /live/vmlinuz /live/initrd.img
 make_iso casper /casper/vmlinuz /casper/initrd
 
-for name in loopback debian-live casper; do
-  xorriso -as mkisofs -quiet -R -V "$(echo "$name" | tr a-z- A-Z_)" -o "$out/$name.iso" "$work/$name"
+make_iso big /boot/vmlinuz /boot/initrd.img
+mkdir -p "$work/big/boot/grub/fonts"
+cp /usr/share/grub/unicode.pf2 "$work/big/boot/grub/fonts/"
+cat >"$work/big/boot/grub/grub.cfg" <<'EOF'
+if loadfont unicode; then
+  echo VORNEL-ISO-OWN-FONT
+fi
+menuentry 'big test system' {
+  linux /boot/vmlinuz console=ttyS0
+  initrd /boot/initrd.img
+}
+EOF
+# The pad is a hole in memory (tmpfs reads holes without filling a cache), and comes first in the
+# ISO (its sort weight), so GRUB reads the rest from beyond 4 GiB; the ISO's zeros become holes
+# again on the way out.
+pad=$(mktemp -d /dev/shm/vornel-pad-XXXXXX)
+trap 'rm -rf "$pad"' EXIT
+truncate -s 4200M "$pad/pad"
+
+for name in $names; do
+  if [ "$name" = big ]; then
+    xorriso -as mkisofs -quiet -R -iso-level 3 -V BIG --sort-weight 1 /pad -graft-points \
+      -o - "/=$work/big" "/pad=$pad/pad" | dd of="$out/big.iso" bs=1M conv=sparse status=none
+  else
+    xorriso -as mkisofs -quiet -R -V "$(echo "$name" | tr a-z- A-Z_)" -o "$out/$name.iso" "$work/$name"
+  fi
 done
 rm -rf "$work"

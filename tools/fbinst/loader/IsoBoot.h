@@ -2,10 +2,12 @@
 // Booting a custom ISO from what it holds, decided by the loader at boot: the ISO's own menu for
 // being booted from a file (GRUB's loopback.cfg convention), or the kernel of a known live or
 // install layout, told where its ISO is so that the started system finds it again; on UEFI also
-// the ISO's own UEFI program.
+// the ISO's own UEFI program. An ISO too large for the boot area lies in a partition of its own,
+// where it is booted as from a medium of its own.
 
 #include "loader/GrubScript.h"
 
+#include <optional>
 #include <string>
 
 namespace vornel::fbinst::loader {
@@ -16,6 +18,11 @@ std::string IsoBootFunctions(const MenuReturn& back);
 // The command calling the function for the ISO at `image` (a path in the boot area) that boots
 // its kernel. It returns false, having changed nothing, when the ISO holds nothing it knows.
 std::string IsoBootCall(const std::string& image);
+
+// The command booting the image written into the partition in table slot `slot` of the disk the
+// menu came from: its own GRUB menu, with the menu's time-out carried in, else a known layout,
+// else (on UEFI) its UEFI program; where none starts it says why and gives the menu back.
+std::string PartitionImageCall(int slot, std::optional<int> timeoutSeconds);
 
 // The command, for UEFI, starting the ISO's UEFI program: the removable-media program
 // (EFI/BOOT/BOOTX64.EFI in any case) in the ISO's files, else in its El Torito EFI image where

@@ -51,6 +51,16 @@ std::optional<int> HardDisk(const std::string& word) {
     return ParseCount(std::string_view(lower).substr(3, lower.size() - 4));
 }
 
+// "(hd0,N)", a primary partition of the boot disk, gives its table slot N + 1.
+std::optional<int> BootDiskSlot(const std::string& word) {
+    const std::string lower = platform::AsciiLower(word);
+    if (lower.size() != 7 || !lower.starts_with("(hd0,") || lower[5] < '0' || lower[5] > '3' ||
+        lower[6] != ')') {
+        return std::nullopt;
+    }
+    return lower[5] - '0' + 1;
+}
+
 std::optional<BootAction> MatchCommands(std::vector<Words> commands) {
     if (!commands.empty() && Is(commands.back(), {"boot"})) {
         commands.pop_back(); // grub4dos boots at the end of an entry anyway
@@ -71,6 +81,11 @@ std::optional<BootAction> MatchCommands(std::vector<Words> commands) {
     if (count == 3 && Is(commands[1], {"map", "--hook"}) && Is(commands[2], {"chainloader", "(0xff)"})) {
         if (auto image = MappedImage(commands[0], "(0xff)")) {
             return IsoInMemory{*image};
+        }
+        if (commands[0].size() == 3 && Is({commands[0][0], commands[0][2]}, {"map", "(0xff)"})) {
+            if (auto slot = BootDiskSlot(commands[0][1])) {
+                return IsoInPartition{*slot};
+            }
         }
     }
     if (count == 4 && Is(commands[1], {"map", "--hook"}) && Is(commands[2], {"rootnoverify", "(fd0)"}) &&

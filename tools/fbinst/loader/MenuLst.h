@@ -17,6 +17,11 @@ struct IsoInMemory {
 struct FloppyInMemory {
     std::string image;
 };
+// An ISO written into a partition of the boot disk, mapped as a CD drive: "map (hd0,N) (0xff)"
+// names table slot N + 1 (grub4dos counts partitions from 0).
+struct IsoInPartition {
+    int slot = 0;
+};
 // A disk as the BIOS numbers it: 0 is the stick when it was booted, 1 usually the hard disk.
 struct LocalDisk {
     int disk = 0;
@@ -29,8 +34,8 @@ struct UnsupportedCommands {
     std::vector<std::string> lines;
 };
 
-using BootAction =
-    std::variant<IsoInMemory, FloppyInMemory, LocalDisk, Reboot, Halt, NoCommands, UnsupportedCommands>;
+using BootAction = std::variant<IsoInMemory, FloppyInMemory, IsoInPartition, LocalDisk, Reboot, Halt,
+                                NoCommands, UnsupportedCommands>;
 
 struct MenuLstEntry {
     std::string title; // as written; not yet made screen-safe

@@ -143,9 +143,12 @@ void WriteLocalDiskBoot(ConfigWriter& out, int biosDisk) {
     out.Close("fi");
 }
 
-void WriteAction(ConfigWriter& out, const BootAction& action) {
+// `timeout`: the menu's, carried into an image's own menu.
+void WriteAction(ConfigWriter& out, const BootAction& action, std::optional<int> timeout) {
     if (const auto* iso = std::get_if<IsoInMemory>(&action)) {
         WriteIsoAction(out, iso->image);
+    } else if (const auto* partition = std::get_if<IsoInPartition>(&action)) {
+        out.Line(PartitionImageCall(partition->slot, timeout));
     } else if (const auto* floppy = std::get_if<FloppyInMemory>(&action)) {
         WriteImageBoot(out, floppy->image, "floppy", WriteBiosOnly);
     } else if (const auto* local = std::get_if<LocalDisk>(&action)) {
@@ -229,7 +232,7 @@ void WriteMenuLst(ConfigWriter& out, const MenuLst& menu) {
     const std::vector<std::string> titles = NumberedTitles(menu);
     for (std::size_t n = 0; n < menu.entries.size(); ++n) {
         out.Open("menuentry " + EntryHead(titles[n]));
-        WriteAction(out, menu.entries[n].action);
+        WriteAction(out, menu.entries[n].action, menu.timeoutSeconds);
         out.Close();
     }
 }
