@@ -219,8 +219,10 @@ void Disk::ForgetPartitions() {
 }
 
 void Disk::TellSystemNewTable() {
-    // The table on the medium is right either way; without this the system sees it at the next plug-in.
-    if (exclusiveFd_.Valid() && ioctl(exclusiveFd_.Get(), BLKRRPART) == 0)
+    // The table on the medium is right either way; without this the system sees it at the next
+    // plug-in. A format that failed while mkfs.fat had the claim has only the plain descriptor.
+    const int fd = exclusiveFd_.Valid() ? exclusiveFd_.Get() : fd_.Get();
+    if (!isImageFile_ && ioctl(fd, BLKRRPART) == 0)
         partitionsForgotten_ = false;
 }
 
