@@ -33,7 +33,7 @@ struct MachineSetup {
     std::string sourceDir; // the source tree, for the kit script and the guest agent
     std::chrono::seconds bootBound{240};
     // The machine powers off by itself after this, so none outlives an interrupted test run.
-    std::chrono::seconds lifetime{1800};
+    std::chrono::seconds lifetime{3600};
     int memoryMiB = 1024;
 };
 
@@ -79,7 +79,6 @@ class GuestMachine {
     std::string Monitor(const std::string& command) const;
     // The guest's console so far (kernel messages, the agent's lines).
     std::string Console() const;
-    const std::string& Folder() const { return folder_; }
 
   private:
     std::string folder_;

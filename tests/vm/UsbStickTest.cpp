@@ -29,18 +29,17 @@ const std::string kPreamble = std::string("export VORNEL_BUILD_DIR=") + VORNEL_B
                               " VORNEL_PASSWORD=" + kPassword +
                               "\nguest=" VORNEL_SOURCE_TREE "/tests/vm/guest\nudevadm settle\ncd /tmp\n";
 
-// Where the kit for the machine cannot be made (no kernel or udev package in the cache).
-void SkipWithoutMachine() {
-    const std::string why = fbinst::testing::ReadWholeFile(NoKitMarker(VORNEL_VM_FOLDER));
-    if (!why.empty())
-        GTEST_SKIP() << why;
+// Why no machine could be started here (no kernel or udev package in the cache), or "".
+std::string NoMachine() {
+    return fbinst::testing::ReadWholeFile(NoKitMarker(VORNEL_VM_FOLDER));
 }
 
 // One stick plugged into the running test machine for the case, pulled out at its end.
 class UsbStickInGuest : public ::testing::Test {
   protected:
     void SetUp() override {
-        SkipWithoutMachine();
+        if (const std::string why = NoMachine(); !why.empty())
+            GTEST_SKIP() << why;
         char pattern[] = "/tmp/vm-stick-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
@@ -58,7 +57,8 @@ class UsbStickInGuest : public ::testing::Test {
         if (plugged_) {
             machine_.Unplug("stick");
         }
-        fs::remove_all(dir_);
+        if (!dir_.empty())
+            fs::remove_all(dir_);
     }
 
     GuestRun Guest(const std::string& script, std::chrono::seconds bound) const {
@@ -174,7 +174,8 @@ TEST_F(UsbStickInGuest, MakeAndRestoreAsADesktopUserWithOnePasswordEach) {
 class MadeStickBoot : public fbinst::loader::test::StickBoot {
   protected:
     void SetUp() override {
-        SkipWithoutMachine();
+        if (const std::string why = NoMachine(); !why.empty())
+            GTEST_SKIP() << why;
         StickBoot::SetUp();
         ASSERT_TRUE(fs::exists(VORNEL_VM_MADE_STICK)) << "no stick was made in the test machine";
         fbinst::loader::test::Sh("cp --sparse=always " VORNEL_VM_MADE_STICK " " + image_);

@@ -49,5 +49,5 @@ while :; do
     echo $? >"$n.rc.part"
     mv "$n.rc.part" "$n.rc"
   done
-  sleep 0.2
+  sleep 0.5
 done
