@@ -37,6 +37,7 @@ constexpr long kLockTickMicroseconds = 200000;
 constexpr std::chrono::milliseconds kClaimRetry{100};
 // udev answers a close within milliseconds, or a little later on a busy machine.
 constexpr std::chrono::milliseconds kUdevAnswerBound{3000};
+constexpr std::chrono::milliseconds kUdevQuiet{200};
 
 std::string SystemText() {
     return std::strerror(errno);
@@ -124,7 +125,7 @@ Disk::~Disk() {
     exclusiveFd_.Reset();
     fd_.Reset();
     // udev's answer to the close, sent while the lock holds; without one the lock goes anyway.
-    events.WaitForChange(std::filesystem::path(path_).filename().string(), kUdevAnswerBound);
+    events.WaitForChange(std::filesystem::path(path_).filename().string(), kUdevAnswerBound, kUdevQuiet);
 }
 
 void Disk::Lock() {

@@ -1,6 +1,8 @@
 #include "UdevWatch.h"
 
+#include <algorithm>
 #include <linux/netlink.h>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -36,22 +38,25 @@ KernelEvents::~KernelEvents() {
         ::close(socket_);
 }
 
-bool KernelEvents::WaitForChange(const std::string& name, std::chrono::milliseconds bound) {
+bool KernelEvents::WaitForChange(const std::string& name, std::chrono::milliseconds bound,
+                                 std::chrono::milliseconds quiet) {
     if (socket_ < 0)
         return false;
-    const auto deadline = std::chrono::steady_clock::now() + bound;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + bound;
+    std::optional<Clock::time_point> quietUntil;
     std::vector<char> buffer(16384);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const Clock::time_point until = quietUntil ? std::min(*quietUntil, deadline) : deadline;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
         if (left.count() <= 0)
-            return false;
+            return quietUntil.has_value();
         pollfd ready{socket_, POLLIN, 0};
         if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
             continue;
         const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), 0);
         if (got > 0 && IsChangeOf(std::string(buffer.data(), static_cast<std::size_t>(got)), name))
-            return true;
+            quietUntil = Clock::now() + quiet;
     }
 }
 

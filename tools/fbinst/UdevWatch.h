@@ -22,9 +22,12 @@ class KernelEvents {
     KernelEvents(const KernelEvents&) = delete;
     KernelEvents& operator=(const KernelEvents&) = delete;
 
-    // Waits at most `bound` for a "change" event of the block device named `name` ("sda"), as
-    // udev sends one when it sees the disk closed while locked. False when none came.
-    bool WaitForChange(const std::string& name, std::chrono::milliseconds bound);
+    // Waits at most `bound` for the "change" events of the block device named `name` ("sda"), as
+    // udev sends one when it sees the disk closed while locked: until `quiet` has passed without
+    // another (udev answers closes in order, a helper program's before the tool's own). False
+    // when none came.
+    bool WaitForChange(const std::string& name, std::chrono::milliseconds bound,
+                       std::chrono::milliseconds quiet);
 
   private:
     int socket_ = -1;
