@@ -3,6 +3,7 @@
 #include "Failure.h"
 #include "Holders.h"
 #include "UdevWatch.h"
+#include "platform/MountInfo.h"
 #include "platform/ReadWrite.h"
 #include "platform/Sysfs.h"
 
@@ -164,10 +165,16 @@ bool Disk::TryClaim() {
 }
 
 std::string Disk::WhatHolds() const {
-    std::string users;
-    for (const Holder& holder : ProcessesUsing(platform::DiskAndPartitions(identity_.st_rdev, sysfsRoot_)))
-        users += (users.empty() ? "" : ", ") + Describe(holder);
-    return users.empty() ? "mounted, or held by another program" : "open in " + users;
+    const std::vector<dev_t> devices = platform::DiskAndPartitions(identity_.st_rdev, sysfsRoot_);
+    std::string mounts, users;
+    for (const platform::MountEntry& mount : platform::ReadMountInfo())
+        if (std::find(devices.begin(), devices.end(), mount.device) != devices.end())
+            mounts += (mounts.empty() ? "mounted at " : ", ") + mount.mountPoint;
+    for (const Holder& holder : ProcessesUsing(devices))
+        users += (users.empty() ? "open in " : ", ") + Describe(holder);
+    if (mounts.empty() && users.empty())
+        return "mounted, or held by another program";
+    return mounts + (mounts.empty() || users.empty() ? "" : "; ") + users;
 }
 
 void Disk::ClaimExclusively(std::function<void()> freeDrive) {
