@@ -54,8 +54,11 @@ class UsbStickInGuest : public ::testing::Test {
         ASSERT_EQ(seen.exitCode, 0) << "the guest never saw the stick\n" << machine_.Console();
     }
     void TearDown() override {
-        if (plugged_) {
-            machine_.Unplug("stick");
+        try {
+            if (plugged_)
+                machine_.Unplug("stick");
+        } catch (const GuestError& error) {
+            ADD_FAILURE() << error.what();
         }
         if (!dir_.empty())
             fs::remove_all(dir_);
