@@ -125,7 +125,7 @@ pick() {
   fi
   echo "$1" | awk -F '\t' '{ printf "  %d. %s\n", NR, $2 }'
   echo "  0. 返回"
-  printf '请输入编号：'
+  printf '  请输入编号：'
   read -r answer || exit 0
   case $answer in '' | *[!0-9]*) return 1 ;; esac
   picked=$(echo "$1" | awk -F '\t' -v n="$answer" 'NR == n { print $1 }')

@@ -143,7 +143,7 @@ restore_partition() {
   partition=$picked
   disk=$(disk_of "$partition")
   echo "将用备份 ${folder##*/} 覆盖分区 $partition。"
-  echo "分区 $partition 在磁盘 $(disk_title "$disk") 上，它现有的全部数据都将被覆盖，无法恢复。"
+  echo "分区 $partition 在磁盘 $(disk_title "$disk")上，它现有的全部数据都将被覆盖，无法恢复。"
   confirm "确定要还原吗？" || { pause; return; }
   if in_use "$partition"; then
     echo "分区 $partition 正在使用中（已挂载），请先在命令行里卸载它。"
