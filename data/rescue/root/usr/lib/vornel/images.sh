@@ -78,6 +78,8 @@ backup_partition() {
   fi
   take_lock || { pause; return; }
   folder=$backup_folder/$(date +%Y%m%d-%H%M%S)-$partition-$fs
+  # Two backups within one second keep their own folders.
+  while [ -e "$folder" ]; do folder=$folder+; done
   mkdir -p "$folder"
   disk=$(disk_of "$partition")
   echo "正在备份 $(partition_text "$partition") 到U盘……"
