@@ -160,21 +160,31 @@ key=$( (
 
 [ "$(cat "$out/key" 2>/dev/null)" = "$key" ] && exit 0
 
+# The package file NAME is in the cache with the sum SHA256.
+cached() {
+  [ -f "$cache/debs/$1" ] && echo "$2  $cache/debs/$1" | sha256sum --quiet -c 2>/dev/null
+}
+
 built=$cache/built/$key
+mkdir -p "$cache/debs" "$cache/built"
+# One build at a time per cache (two build trees may build at once).
+exec 9>"$cache/lock"
+flock 9
 if [ ! -f "$built/key" ]; then
-  mkdir -p "$cache/debs" "$cache/built"
   wanted_files=()
   missing=()
   while read -r name sum; do
     wanted_files+=("$name")
-    [ -f "$cache/debs/$name" ] && echo "$sum  $cache/debs/$name" | sha256sum --quiet -c 2>/dev/null && continue
-    missing+=("${name%%_*}")
+    cached "$name" "$sum" || missing+=("${name%%_*}")
   done <<<"$wanted"
   if [ ${#missing[@]} -gt 0 ]; then
     echo "rescue system: fetching ${#missing[@]} Debian packages"
-    # apt-get names each file as --print-uris did; run as root, it warns that its sandbox user
-    # cannot write into the cache folder, which is fine.
-    (cd "$cache/debs" && apt-get download -q "${missing[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true)
+    # apt-get names each file as --print-uris did.
+    (cd "$cache/debs" && apt-get download -q "${missing[@]}" >"$cache/fetch.log" 2>&1) ||
+      fail "apt-get download failed: $(cat "$cache/fetch.log")"
+    while read -r name sum; do
+      cached "$name" "$sum" || fail "$name did not arrive whole"
+    done <<<"$wanted"
   fi
   kernel_deb=$(sed -n "s/^\(${kernel}_[^ ]*\) .*/\1/p" <<<"$wanted")
   work=$(mktemp -d "$cache/work.XXXXXX")
