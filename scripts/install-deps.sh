@@ -23,8 +23,9 @@ packages=(
   shim-signed grub-efi-amd64-signed grub-efi-amd64-bin ovmf
   # the test ISOs' tiny Linux systems (the kernel itself is unpacked from its package, below)
   busybox-static cpio
-  # reading what a booted image shows on the screen
-  tesseract-ocr
+  # the rescue system (made from Debian's packages at build time), and its tests: partitions
+  # made and read back without mounting, the screen read by OCR (also what a booted image shows)
+  zstd binutils ntfs-3g e2fsprogs tesseract-ocr tesseract-ocr-chi-sim
   # Qt's own texts in Chinese
   qt6-translations-l10n
   # clicking through the real window
