@@ -89,6 +89,7 @@ void StickBoot::TearDown() {
         fputs("quit\n", monitor_);
         pclose(monitor_);
     }
+    EndSerial();
     fs::remove_all(dir_);
 }
 
@@ -172,9 +173,11 @@ std::string StickBoot::FirmwareArgs() const {
 }
 
 std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) const {
+    const std::string serial = typedSerial_ ? "-chardev socket,id=serial,server=on,wait=on,path=" + dir_ +
+                                                  "/serial.sock -serial chardev:serial"
+                                            : "-serial file:" + dir_ + "/serial.log";
     return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() + "-m " +
-           std::to_string(memoryMiB_) + " -display none -no-reboot -serial file:" + dir_ +
-           "/serial.log -monitor " + monitor +
+           std::to_string(memoryMiB_) + " -display none -no-reboot " + serial + " -monitor " + monitor +
            " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
            "if=none,id=s,format=raw,file=" +
            image_ + " -device usb-storage,drive=s,bootindex=0 " + extraQemuArgs_ + " >/dev/null 2>&1";
@@ -220,6 +223,54 @@ void StickBoot::Start(int seconds) {
     if (monitor_ == nullptr) {
         throw std::runtime_error("cannot start qemu");
     }
+    if (typedSerial_) {
+        ConnectSerial();
+    }
+}
+
+// QEMU listens once it has started; everything the machine sends is appended to serial.log
+// until QEMU ends.
+void StickBoot::ConnectSerial() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir_ + "/serial.sock";
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    serial_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    for (int tick = 0; tick < 300; ++tick) {
+        if (connect(serial_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            serialReader_ = std::thread([this] {
+                std::ofstream log(dir_ + "/serial.log", std::ios::binary | std::ios::app);
+                char buffer[4096];
+                for (ssize_t n; (n = read(serial_, buffer, sizeof buffer)) > 0;) {
+                    log.write(buffer, n).flush();
+                }
+            });
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    throw std::runtime_error("qemu's serial line did not open");
+}
+
+void StickBoot::EndSerial() {
+    if (serialReader_.joinable()) {
+        shutdown(serial_, SHUT_RDWR);
+        serialReader_.join();
+    }
+    if (serial_ >= 0) {
+        close(serial_);
+        serial_ = -1;
+    }
+}
+
+void StickBoot::TypeOnSerial(const std::string& text) {
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = write(serial_, text.data() + sent, text.size() - sent);
+        if (n <= 0) {
+            throw std::runtime_error("cannot type on the serial line");
+        }
+        sent += static_cast<std::size_t>(n);
+    }
 }
 
 std::string StickBoot::SerialSoFar() const {
@@ -253,6 +304,13 @@ void StickBoot::Keys(const std::vector<std::string>& keys) {
         // A slow machine still sees every key, each one by itself.
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
     }
+}
+
+void StickBoot::ChooseEntry(int below) {
+    std::vector<std::string> keys = {"home"};
+    keys.insert(keys.end(), static_cast<std::size_t>(below), "down");
+    keys.push_back("ret");
+    Keys(keys);
 }
 
 double Screen::ShareOf(unsigned colour) const {
@@ -293,10 +351,16 @@ Screen StickBoot::TakeScreen() {
 BootRun StickBoot::Finish() {
     const int status = pclose(monitor_);
     monitor_ = nullptr;
+    EndSerial();
     BootRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.serial = ReadWhole(dir_ + "/serial.log");
     return run;
+}
+
+BootRun StickBoot::Quit() {
+    fputs("quit\n", monitor_);
+    return Finish();
 }
 
 BootRun StickBoot::Boot(int seconds) {

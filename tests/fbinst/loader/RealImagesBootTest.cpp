@@ -89,17 +89,17 @@ TEST_F(RealImageStickBoot, OnUefiEachStartsAndTheMenuHelpIsChinese) {
     // iPXE, from the El Torito image inside its ISO, shows itself on the screen (through the
     // firmware's console), finds no network and returns.
     const int back = CountOnSerial(kBackFromProgram);
-    Choose(2);
+    ChooseEntry(2);
     ASSERT_GT(WaitForSerial("Features:"), 0) << SerialSoFar();
     const std::string ipxe = ScreenText();
     EXPECT_NE(ipxe.find("Network Boot Firmware"), std::string::npos) << ipxe;
     ASSERT_NO_FATAL_FAILURE(ExpectMessageThenMenu(kBackFromProgram, back, kLastTitle));
-    Choose(3);
+    ChooseEntry(3);
     EXPECT_GT(WaitForSerial(kLargeIsoBooted, 0, 300), 0) << SerialSoFar();
     Finish();
 
     ASSERT_NO_FATAL_FAILURE(StartAtMenu(Firmware::Ovmf));
-    Choose(1);
+    ChooseEntry(1);
     std::string screen;
     for (int tries = 0; tries < 30 && screen.find("Memtest86+") == std::string::npos; ++tries) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -117,13 +117,13 @@ TEST_F(RealImageStickBoot, UnderSecureBootOnlySignedOnesStartAndEachRefusalSaysW
     }
     ASSERT_NO_FATAL_FAILURE(ChooseExpectingMessage(
         4, std::string(kRefused) + "镜像中的 Linux 内核，因为它没有受信任的签名。", kLastTitle));
-    Choose(3);
+    ChooseEntry(3);
     EXPECT_GT(WaitForSerial(kLargeIsoBooted, 0, 300), 0) << SerialSoFar();
     Finish();
 
     // The unsigned stand-in for Windows Boot Manager is refused; the other system's shim starts.
     ASSERT_NO_FATAL_FAILURE(StartAtMenu(Firmware::OvmfSecureBoot));
-    Choose(0);
+    ChooseEntry(0);
     EXPECT_GT(WaitForSerial("VORNEL-SIGNED-BOOT-MANAGER"), 0) << SerialSoFar();
     const BootRun run = Finish();
     EXPECT_NE(run.serial.find("shim 签名"), std::string::npos) << run.serial; // GRUB's "bad shim signature"

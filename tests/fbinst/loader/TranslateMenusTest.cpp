@@ -216,6 +216,32 @@ TEST(TranslateMenusTest, AnIsoInAPartitionIsBootedBySlotWithTheMenusTimeout) {
     ExpectGrubParses(config);
 }
 
+// A kernel starts on both platforms with its arguments, each one word, and is told the boot
+// area's file-system id; a .bin program starts as its .efi twin on UEFI; a missing file and a
+// kernel Secure Boot refuses are explained.
+TEST(TranslateMenusTest, AKernelEntryStartsTheKernelOrSaysWhyNot) {
+    const std::string config = TranslateMenus(
+        kMakeFbCfg, {"title 救援", "kernel (ud)/r/vmlinuz quiet x=';reboot;'", "initrd (ud)/r/initrd.img",
+                     "title 内存检测", "kernel (ud)/m/memtest.bin console=ttyS0"});
+    const std::string text = Unindented(config);
+    EXPECT_THAT(text, HasSubstr("set vornel_kernel='/r/vmlinuz'\nif [ ! -f '/r/vmlinuz' ]; then\n"
+                                "echo '找不到文件：/r/vmlinuz'\n"));
+    EXPECT_THAT(text, HasSubstr("elif [ ! -f '/r/initrd.img' ]; then\necho '找不到文件：/r/initrd.img'\n"));
+    EXPECT_THAT(text, HasSubstr("probe --set=vornel_area_uuid --fs-uuid \"($vornel_area)\"\n"
+                                "set gfxpayload=1024x768x32,800x600x32,keep\n"
+                                "if linux \"$vornel_kernel\" 'quiet' 'x='\\'';reboot;'\\''' "
+                                "\"vornel.area=$vornel_area_uuid\"; then\n"
+                                "if initrd '/r/initrd.img'; then\nboot\n"));
+    EXPECT_THAT(text, HasSubstr("set vornel_kernel='/m/memtest.bin'\n"
+                                "if [ \"$grub_platform\" = efi -a -f '/m/memtest.efi' ]; then\n"
+                                "set vornel_kernel='/m/memtest.efi'\nfi\n"));
+    EXPECT_THAT(text, HasSubstr("'console=ttyS0' \"vornel.area=$vornel_area_uuid\"; then\nboot\n"));
+    EXPECT_THAT(text, HasSubstr("elif [ \"$shim_lock\" = y ]; then\n"
+                                "echo '安全启动已开启：固件拒绝了这个程序，因为它没有受信任的签名。'\n"));
+    EXPECT_THAT(text, Not(HasSubstr("set vornel_kernel='/r/vmlinuz'\nif [ \"$grub_platform\" = efi")));
+    ExpectGrubParses(config);
+}
+
 TEST(TranslateMenusTest, EmptyMenusStillGiveAMenuThatSaysSo) {
     for (const std::string& config : {TranslateMenus({}, {}), TranslateMenus(kMakeFbCfg, {}),
                                       TranslateMenus(kMakeFbCfg, {"timeout 3", "# only settings"})}) {

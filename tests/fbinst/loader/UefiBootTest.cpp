@@ -56,7 +56,7 @@ TEST_F(UefiStickBoot, UsbHddStickBootsOnUefiAndBiosAndTheRestoredStickOnNeither)
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu on UEFI";
     ExpectThemedScreen();
     ChooseExpectingMessage(1, kBiosOnly);
-    Choose(2);
+    ChooseEntry(2);
     const BootRun uefi = Finish();
     EXPECT_EQ(uefi.exitCode, QemuExitCode(kEfiExitValue)) << uefi.serial;
     EXPECT_EQ(uefi.serial.find("错误"), std::string::npos) << uefi.serial; // GRUB's "error:" in Chinese
@@ -66,7 +66,7 @@ TEST_F(UefiStickBoot, UsbHddStickBootsOnUefiAndBiosAndTheRestoredStickOnNeither)
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu on the BIOS";
     ExpectThemedScreen();
     ChooseExpectingMessage(0, "这台电脑没有磁盘 (hd1)"); // the PC has no second disk
-    Choose(1);
+    ChooseEntry(1);
     const BootRun bios = Finish();
     EXPECT_EQ(bios.exitCode, QemuExitCode(kFloppyExitValue)) << bios.serial;
     EXPECT_EQ(bios.serial.find("错误"), std::string::npos) << bios.serial;
@@ -85,7 +85,7 @@ TEST_F(UefiStickBoot, UsbZipStickUnderSecureBootShowsTheMenuAndRefusesAnUnsigned
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu under Secure Boot";
     ExpectThemedScreen();
     ChooseExpectingMessage(2, "安全启动已开启");
-    Choose(3); // power off
+    ChooseEntry(3); // power off
     const BootRun run = Finish();
     EXPECT_EQ(run.exitCode, 0) << run.serial;
 }

@@ -26,6 +26,13 @@ struct IsoInPartition {
 struct LocalDisk {
     int disk = 0;
 };
+// A kernel of the boot area with its command line, and the initrd it is given (grub4dos's
+// "kernel (ud)/FILE ARGUMENTS..." and "initrd (ud)/FILE").
+struct Kernel {
+    std::string file;
+    std::vector<std::string> arguments;
+    std::optional<std::string> initrd;
+};
 struct Reboot {};
 struct Halt {};
 struct NoCommands {};
@@ -34,7 +41,7 @@ struct UnsupportedCommands {
     std::vector<std::string> lines;
 };
 
-using BootAction = std::variant<IsoInMemory, FloppyInMemory, IsoInPartition, LocalDisk, Reboot, Halt,
+using BootAction = std::variant<IsoInMemory, FloppyInMemory, IsoInPartition, LocalDisk, Kernel, Reboot, Halt,
                                 NoCommands, UnsupportedCommands>;
 
 struct MenuLstEntry {

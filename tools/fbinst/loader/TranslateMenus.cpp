@@ -143,6 +143,57 @@ void WriteLocalDiskBoot(ConfigWriter& out, int biosDisk) {
     out.Close("fi");
 }
 
+// A kernel of the boot area with its command line, on either platform. A program that comes as
+// a pair, FILE.bin for the PC BIOS and FILE.efi for UEFI (as memtest86+ does), starts as its .efi
+// twin on UEFI when the boot area holds one. The kernel gets the screen in a graphics mode and
+// learns which partition it came from (vornel.area=its file-system id), so a system that works
+// with its stick finds the stick again. Under Secure Boot, shim refuses an unsigned kernel.
+void WriteKernelBoot(ConfigWriter& out, const Kernel& kernel) {
+    out.Line("set root=\"$vornel_area\"");
+    out.Line("set vornel_kernel=" + GrubQuote(kernel.file));
+    if (platform::AsciiLower(kernel.file).ends_with(".bin")) {
+        const std::string twin = kernel.file.substr(0, kernel.file.size() - 4) + ".efi";
+        out.Open("if [ \"$grub_platform\" = efi -a -f " + GrubQuote(twin) + " ]; then");
+        out.Line("set vornel_kernel=" + GrubQuote(twin));
+        out.Close("fi");
+    }
+    out.Open("if [ ! -f " + GrubQuote(kernel.file) + " ]; then");
+    out.Echo("找不到文件：" + kernel.file);
+    out.WaitThenBack();
+    if (kernel.initrd) {
+        out.Else("elif [ ! -f " + GrubQuote(*kernel.initrd) + " ]; then");
+        out.Echo("找不到文件：" + *kernel.initrd);
+        out.WaitThenBack();
+    }
+    out.Else();
+    out.Line("probe --set=vornel_area_uuid --fs-uuid \"($vornel_area)\"");
+    out.Line("set gfxpayload=1024x768x32,800x600x32,keep");
+    std::string load = "linux \"$vornel_kernel\"";
+    for (const std::string& argument : kernel.arguments) {
+        load += " " + GrubQuote(argument);
+    }
+    out.Open("if " + load + " \"vornel.area=$vornel_area_uuid\"; then");
+    if (kernel.initrd) {
+        out.Open("if initrd " + GrubQuote(*kernel.initrd) + "; then");
+        out.Line("boot");
+        out.Close("fi");
+    } else {
+        out.Line("boot");
+    }
+    out.Echo("无法启动：文件可能已损坏，或内存不够。");
+    out.BackAfterGrubError();
+    // linux has printed its error ("bad shim signature" when Secure Boot refused the kernel).
+    out.Else("elif [ \"$shim_lock\" = y ]; then");
+    out.Echo("安全启动已开启：固件拒绝了这个程序，因为它没有受信任的签名。");
+    out.Echo("请在固件设置中关闭安全启动后再试，或在传统BIOS模式下启动此项。");
+    out.BackAfterGrubError();
+    out.Else();
+    out.Echo("无法启动：文件可能已损坏，或内存不够。");
+    out.BackAfterGrubError();
+    out.Close("fi");
+    out.Close("fi");
+}
+
 // `timeout`: the menu's, carried into an image's own menu.
 void WriteAction(ConfigWriter& out, const BootAction& action, std::optional<int> timeout) {
     if (const auto* iso = std::get_if<IsoInMemory>(&action)) {
@@ -153,6 +204,8 @@ void WriteAction(ConfigWriter& out, const BootAction& action, std::optional<int>
         WriteImageBoot(out, floppy->image, "floppy", WriteBiosOnly);
     } else if (const auto* local = std::get_if<LocalDisk>(&action)) {
         WriteLocalDiskBoot(out, local->disk);
+    } else if (const auto* kernel = std::get_if<Kernel>(&action)) {
+        WriteKernelBoot(out, *kernel);
     } else if (std::holds_alternative<Reboot>(action)) {
         out.Line("reboot");
     } else if (std::holds_alternative<Halt>(action)) {
