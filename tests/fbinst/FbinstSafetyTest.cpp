@@ -1,10 +1,14 @@
 // The tool never writes a drive it was not meant to, and never reports a failed write as done.
 
+#include "Failure.h"
 #include "ImageChecks.h"
+#include "RawCheck.h"
 #include "Tool.h"
 
+#include <array>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -174,6 +178,49 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
     EXPECT_EQ(RunFbinst({"C:", "add", "boot/customISO_0.iso", big}, stick.sources, out, errors), 1);
     EXPECT_EQ(out.str().find("added"), std::string::npos) << out.str();
     EXPECT_EQ(errors.str().rfind("fbinst: ", 0), 0u) << errors.str();
+}
+
+// An image written into its partition of a stick: its holes become zeros there too, and the
+// read-back reads the stick's medium (the image behind a loop device), not the cache, which still
+// holds what was written.
+TEST(FbinstBlockDevice, AnImageIsWrittenToItsPartitionAndReadBackFromTheMedium) {
+    ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 128 << 20);
+    LoopStick loop(scratch.Path(), image, {});
+    if (loop.loop.empty())
+        GTEST_SKIP() << "no loop device here: " << loop.whyNot;
+    const FakeSdcTree& stick = loop.stick;
+    std::string err;
+    ASSERT_EQ(
+        RunInProcess({"C:", "format", "-f", "-a", "-p", "8m", "-e", "16m", "-i", "40m"}, stick.sources, err),
+        0)
+        << err;
+    constexpr std::uint64_t kMiB = 1 << 20, start = 24 * kMiB, bytes = 8 * kMiB;
+    std::fstream(image, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(static_cast<std::streamoff>(start + 3 * kMiB))
+        .write(std::string(kMiB, 'o').data(), static_cast<std::streamsize>(kMiB));
+    // Data at its ends, a hole between.
+    const std::string source = scratch.Path() + "/big.iso";
+    MakeSparseImage(source, bytes);
+    std::fstream(source, std::ios::in | std::ios::out | std::ios::binary)
+        .write(std::string(kMiB, 'a').data(), static_cast<std::streamsize>(kMiB))
+        .seekp(static_cast<std::streamoff>(bytes - kMiB))
+        .write(std::string(kMiB, 'z').data(), static_cast<std::streamsize>(kMiB));
+    const std::string bytesOfSource = ReadWholeFile(source);
+    ASSERT_EQ(RunInProcess({"C:", "add-image", "3", source}, stick.sources, err), 0) << err;
+    EXPECT_TRUE(ReadBytes(image, start, bytes) == bytesOfSource);
+
+    const Disk disk(stick.node, false, false, stick.sources.sysfsRoot);
+    const std::uint64_t at = start + bytes - 1000;
+    std::array<std::uint8_t, 512> sector{};
+    disk.ReadAt(at / 512 * 512, sector); // now in the cache
+    std::fstream(image, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(static_cast<std::streamoff>(at))
+        .put('y');
+    disk.ReadAt(at / 512 * 512, sector);
+    ASSERT_EQ(sector[at % 512], 'z') << "the cache no longer holds what was written";
+    EXPECT_THROW(CheckRawCopy(disk, {{0, start, bytes}}, source), Failure);
 }
 
 // A stick as the system sees it: a block device the kernel scans for partitions. The tool holds it

@@ -8,11 +8,12 @@
 #
 # Usage: make-linux-test-isos.sh OUTPUT_FOLDER [NAME...]
 # Writes loopback.iso (boots through /boot/grub/loopback.cfg), debian-live.iso (/live) and
-# casper.iso (/casper) into OUTPUT_FOLDER, or the ones NAME says. big.iso, made only when named,
-# is larger than 4 GiB yet takes little space: a sparse file of 4.1 GiB comes first inside it,
-# its own /boot/grub/grub.cfg (which loads its own font, through $prefix, and has no time-out)
-# and its kernel after it. Exits 77 when the kernel package is not in the cache folder
-# (scripts/install-deps.sh puts it there).
+# casper.iso (/casper) into OUTPUT_FOLDER, or the ones NAME says. big.iso and big-live.iso, made
+# only when named, are larger than 4 GiB yet take little space: a sparse file of 4.1 GiB comes
+# first inside each, the rest after it; big.iso boots through its own /boot/grub/grub.cfg (which
+# loads its own font, through $prefix, and has no time-out), big-live.iso is a Debian live
+# layout. Exits 77 when the kernel package is not in the cache folder (scripts/install-deps.sh
+# puts it there).
 set -eu
 
 out=$1
@@ -51,6 +52,13 @@ for word in $(cat /proc/cmdline); do
   esac
 done
 echo "test system: looking for ${iso:-nothing} (${way:-no parameter})"
+# A medium of its own is one with the folder of the layout the kernel came from, as live-boot
+# (/live) and casper (/casper) look for theirs.
+case " $(cat /proc/cmdline) " in
+  *" boot=live "*) layout=/live ;;
+  *" boot=casper "*) layout=/casper ;;
+  *) layout=/ ;;
+esac
 
 found=""
 tries=0
@@ -59,7 +67,7 @@ while [ -z "$found" ] && [ $tries -lt 60 ]; do
     [ -b "$dev" ] || continue
     if [ -z "${iso:-}" ]; then
       mount -t iso9660 -o ro "$dev" /iso 2>/dev/null || continue
-      if [ -f /iso/marker ]; then
+      if [ -f /iso/marker ] && [ -d "/iso$layout" ]; then
         found="$dev"
         echo "VORNEL-ISO-FOUND medium $(cat /iso/marker)"
         break
@@ -116,6 +124,7 @@ menuentry 'big test system' {
   initrd /boot/initrd.img
 }
 EOF
+make_iso big-live /live/vmlinuz /live/initrd.img
 # The pad is a hole in memory (tmpfs reads holes without filling a cache), and comes first in the
 # ISO (its sort weight), so GRUB reads the rest from beyond 4 GiB; the ISO's zeros become holes
 # again on the way out.
@@ -124,9 +133,9 @@ trap 'rm -rf "$pad"' EXIT
 truncate -s 4200M "$pad/pad"
 
 for name in $names; do
-  if [ "$name" = big ]; then
-    xorriso -as mkisofs -quiet -R -iso-level 3 -V BIG --sort-weight 1 /pad -graft-points \
-      -o - "/=$work/big" "/pad=$pad/pad" | dd of="$out/big.iso" bs=1M conv=sparse status=none
+  if [ "${name#big}" != "$name" ]; then
+    xorriso -as mkisofs -quiet -R -iso-level 3 -V "$(echo "$name" | tr a-z- A-Z_)" --sort-weight 1 /pad \
+      -graft-points -o - "/=$work/$name" "/pad=$pad/pad" | dd of="$out/$name.iso" bs=1M conv=sparse status=none
   else
     xorriso -as mkisofs -quiet -R -V "$(echo "$name" | tr a-z- A-Z_)" -o "$out/$name.iso" "$work/$name"
   fi
