@@ -1,6 +1,7 @@
 #include "CopyCheck.h"
 
 #include "Failure.h"
+#include "Layout.h"
 #include "platform/LittleEndian.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
@@ -9,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <fcntl.h>
 #include <future>
 #include <regex>
@@ -51,9 +51,8 @@ std::vector<ClusterRun> ParseClusterRuns(const std::string& mshowfatLine) {
 
 namespace {
 
-// Reads from the page cache in pieces that stay in the processor's cache: several times faster
-// than comparing mappings, which fault in every page on its own.
-constexpr std::size_t kPieceBytes = 256 * 1024;
+// Each read of the medium is as large as a plain `dd bs=4M`'s, so the check reads as fast.
+constexpr std::size_t kPieceBytes = 4 << 20;
 
 class SourceFile {
   public:
@@ -86,72 +85,75 @@ struct Piece {
     std::uint64_t bytes = 0;
 };
 
+std::uint64_t WholeSectors(std::uint64_t bytes) {
+    return (bytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+}
+
 } // namespace
 
-void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<ClusterRun>& runs,
-               std::uint64_t fileBytes, const std::string& sourcePath,
+void CheckCopy(const Medium& medium, const CopyOnDrive& copy, const std::string& sourcePath,
                std::atomic<std::uint64_t>* checkedBytes) {
-    std::array<std::uint8_t, 512> bootSector{};
-    disk.ReadAt(fatStart, bootSector);
-    const FatGeometry fat = ParseFatGeometry(bootSector);
+    const AlignedBuffer bootSector(kSectorBytes);
+    medium.Read(copy.fatStart, bootSector.Span());
+    std::array<std::uint8_t, 512> sector{};
+    std::copy_n(bootSector.Span().begin(), sector.size(), sector.begin());
+    const FatGeometry fat = ParseFatGeometry(sector);
     const SourceFile source(sourcePath);
-    const auto differs = [&] { return Failure("the copy on the drive differs from \"" + sourcePath + "\""); };
-    if (source.Bytes() != fileBytes)
-        throw differs();
+    const auto changed = [&] { return Failure("\"" + sourcePath + "\" changed while it was copied"); };
+    if (source.Bytes() != copy.bytes)
+        throw changed();
 
     std::uint64_t clusters = 0;
-    for (const ClusterRun& run : runs)
+    for (const ClusterRun& run : copy.runs)
         clusters += run.last - run.first + 1;
-    if (clusters != (fileBytes + fat.clusterBytes - 1) / fat.clusterBytes)
-        throw Failure("the copy on the drive has " + std::to_string(clusters) +
+    if (clusters != (copy.bytes + fat.clusterBytes - 1) / fat.clusterBytes)
+        throw Failure("the copy of \"" + copy.name + "\" on the drive has " + std::to_string(clusters) +
                       " clusters, not the size of \"" + sourcePath + "\"");
 
     // The file cut into pieces, each at its place in the source and on the drive.
     std::vector<Piece> pieces;
     std::uint64_t placed = 0;
-    for (const ClusterRun& run : runs) {
-        const std::uint64_t runStart = fatStart + fat.dataStartBytes + (run.first - 2) * fat.clusterBytes;
+    for (const ClusterRun& run : copy.runs) {
+        const std::uint64_t runStart =
+            copy.fatStart + fat.dataStartBytes + (run.first - 2) * fat.clusterBytes;
         const std::uint64_t runBytes =
-            std::min(fileBytes - placed, (run.last - run.first + 1) * fat.clusterBytes);
+            std::min(copy.bytes - placed, (run.last - run.first + 1) * fat.clusterBytes);
         for (std::uint64_t done = 0; done < runBytes; done += kPieceBytes)
             pieces.push_back(
                 {placed + done, runStart + done, std::min<std::uint64_t>(kPieceBytes, runBytes - done)});
         placed += runBytes;
     }
-    if (placed != fileBytes)
-        throw differs();
 
-    // Halves on two threads: the comparison is bound by copying from the page cache, and the
-    // flush that runs meanwhile mostly waits for the medium.
-    std::atomic<bool> same{true};
-    const auto compare = [&](std::size_t begin, std::size_t end) {
-        std::vector<std::uint8_t> expected(kPieceBytes), onDrive(kPieceBytes);
-        for (std::size_t i = begin; i < end && same.load(); ++i) {
-            const Piece& piece = pieces[i];
-            const std::size_t length = static_cast<std::size_t>(piece.bytes);
-            if (!source.ReadAt(piece.fileOffset, std::span(expected.data(), length)))
-                same.store(false);
-            disk.ReadAt(piece.driveOffset, std::span(onDrive.data(), length));
-            if (std::memcmp(onDrive.data(), expected.data(), length) != 0)
-                same.store(false);
-            if (checkedBytes)
-                checkedBytes->fetch_add(length, std::memory_order_relaxed);
-        }
+    // The next piece is read from the medium while this one is compared, so the medium never
+    // waits for the comparison. A piece ending inside its last cluster is read to a whole sector.
+    const AlignedBuffer onDrive[2]{AlignedBuffer(kPieceBytes), AlignedBuffer(kPieceBytes)};
+    std::vector<std::uint8_t> expected(kPieceBytes);
+    const auto readPiece = [&](std::size_t i) {
+        medium.Read(pieces[i].driveOffset, onDrive[i % 2].Span().first(WholeSectors(pieces[i].bytes)));
     };
-    const std::size_t half = pieces.size() / 2;
-    auto firstHalf = std::async(std::launch::async, compare, 0, half);
-    std::exception_ptr failure;
-    try {
-        compare(half, pieces.size());
-    } catch (...) {
-        failure = std::current_exception();
-        same.store(false); // the other half stops early
+    std::future<void> next;
+    if (!pieces.empty())
+        next = std::async(std::launch::async, readPiece, 0);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        next.get();
+        if (i + 1 < pieces.size())
+            next = std::async(std::launch::async, readPiece, i + 1);
+        const Piece& piece = pieces[i];
+        const auto length = static_cast<std::size_t>(piece.bytes);
+        if (!source.ReadAt(piece.fileOffset, std::span(expected.data(), length)))
+            throw changed();
+        const std::uint8_t* read = onDrive[i % 2].Span().data();
+        if (std::memcmp(read, expected.data(), length) != 0) {
+            const auto at = std::mismatch(read, read + length, expected.data()).first - read;
+            throw Failure("the copy of \"" + copy.name + "\" read back from the drive differs from \"" +
+                              sourcePath + "\" at byte " + std::to_string(piece.fileOffset + at) + " (byte " +
+                              std::to_string(piece.driveOffset + at) +
+                              " of the drive): the drive does not keep what is written to it",
+                          disktool::kExitCopyDiffers);
+        }
+        if (checkedBytes)
+            checkedBytes->fetch_add(length, std::memory_order_relaxed);
     }
-    firstHalf.get();
-    if (failure)
-        std::rethrow_exception(failure);
-    if (!same.load())
-        throw differs();
 }
 
 } // namespace vornel::fbinst

@@ -1,8 +1,10 @@
 #pragma once
-// The read-back after a copy: the file's clusters, as mtools reports them, read straight from
-// the drive and compared with the source. Reading raw sectors keeps the check as fast as the copy.
+// The read-back after a copy: the file's clusters, as mtools reports them, read from the drive's
+// medium after the final flush (never from the page cache, which still holds what was written)
+// and compared with the source. Reading raw sectors in large pieces keeps the check as fast as a
+// plain read of the same bytes.
 
-#include "Disk.h"
+#include "Medium.h"
 
 #include <array>
 #include <atomic>
@@ -29,10 +31,18 @@ FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector);
 // "::/a.iso <106644-153291> <5-84428>" as mshowfat prints it; throws Failure on other text.
 std::vector<ClusterRun> ParseClusterRuns(const std::string& mshowfatLine);
 
-// Throws Failure unless the file of `fileBytes` at `runs` in the FAT at byte `fatStart` holds
-// exactly the bytes of `sourcePath`. Counts the bytes compared so far in `checkedBytes`, if given.
-void CheckCopy(const Disk& disk, std::uint64_t fatStart, const std::vector<ClusterRun>& runs,
-               std::uint64_t fileBytes, const std::string& sourcePath,
+// A copied file on the drive.
+struct CopyOnDrive {
+    std::string name;           // in the boot area, for messages
+    std::uint64_t fatStart = 0; // the FAT's first byte on the drive
+    std::vector<ClusterRun> runs;
+    std::uint64_t bytes = 0;
+};
+
+// Throws Failure unless `medium` holds exactly the bytes of `sourcePath` at the copy's clusters;
+// when they differ, with kExitCopyDiffers and the first byte that does. Counts the bytes compared
+// so far in `checkedBytes`, if given.
+void CheckCopy(const Medium& medium, const CopyOnDrive& copy, const std::string& sourcePath,
                std::atomic<std::uint64_t>* checkedBytes = nullptr);
 
 } // namespace vornel::fbinst

@@ -1,11 +1,13 @@
 #include "Verbs.h"
 
 #include "BootArea.h"
+#include "CapacityCheck.h"
 #include "CopyCheck.h"
 #include "Disk.h"
 #include "ExternalTool.h"
 #include "Failure.h"
 #include "FatVolume.h"
+#include "Medium.h"
 #include "Progress.h"
 #include "loader/Loader.h"
 #include "platform/Ascii.h"
@@ -16,8 +18,8 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <future>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace vornel::fbinst {
@@ -110,6 +112,12 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     const std::span<const std::uint8_t> core = loader::CoreImage();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
+    {
+        // A stick that cannot keep what it reports is refused before the format destroys anything.
+        DriveMedium medium(drive, true);
+        std::random_device random;
+        CheckCapacity(medium, bytes, (std::uint64_t{random()} << 32) | random());
+    }
     constexpr std::uint64_t kSteps = 5;
     ReportProgress(progress::Phase::Step, 0, kSteps);
 
@@ -186,6 +194,7 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
         RefreshLoaderConfig(volume, name, before, text);
     drive.CheckSize();
     drive.Sync();
+    DropFromCache(drive, layout.bootArea.start * kSectorBytes, layout.bootArea.sectors * kSectorBytes);
     if (volume.ReadFile(name) != text)
         throw Failure("the menu file \"" + name + "\" on the drive does not hold what was written");
     out << "added to " << name << ": " << line << "\n";
@@ -210,7 +219,6 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
     const bool menu = IsMenuFile(target);
     // A menu's old text, for its old translation; its new text is the source's, as the check proves.
     const std::optional<std::string> before = menu ? volume.ReadFile(target) : std::nullopt;
-    std::future<void> flushing;
     try {
         {
             // The early flush pays off where the copy outlasts a few of its rounds; for a small
@@ -224,22 +232,22 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
         }
         if (menu)
             RefreshLoaderConfig(volume, target, before, ReadLocalFile(sourcePath));
-        const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
         drive.CheckSize();
-        // The final flush runs while the copy is read back: the check reads the drive's bytes as
-        // the system holds them either way, and neither has to wait for the other.
-        flushing = std::async(std::launch::async, [&drive] { drive.Sync(); });
+        // The copy is read back from the medium once it is there: the cache still holds every
+        // page written, and a stick that loses writes shows only on the medium. The boot area's
+        // cache goes too, so the clusters mtools names are the ones its FAT on the stick holds.
+        drive.Sync();
+        DropFromCache(drive, layout.bootArea.start * kSectorBytes, layout.bootArea.sectors * kSectorBytes);
+        const CopyOnDrive copy{target, layout.bootArea.start * kSectorBytes,
+                               ParseClusterRuns(volume.ClusterChain(target)), sourceBytes};
         std::atomic<std::uint64_t> checked{0};
         ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
-        CheckCopy(drive, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath, &checked);
+        CheckCopy(DriveMedium(drive, false), copy, sourcePath, &checked);
         checking.Complete();
     } catch (const std::exception&) {
-        if (flushing.valid())
-            flushing.wait();
         volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
         throw;
     }
-    flushing.get(); // a failed flush is the command's failure
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
 }
 
