@@ -10,8 +10,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <future>
+#include <optional>
 #include <regex>
 #include <sys/stat.h>
 
@@ -35,6 +37,14 @@ FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector) {
     return {perCluster * sectorBytes, (reserved + fats * fatSectors + rootSectors) * sectorBytes};
 }
 
+FatGeometry ReadFatGeometry(const Medium& medium, std::uint64_t fatStart) {
+    const AlignedBuffer read(kSectorBytes);
+    medium.Read(fatStart, read.Span());
+    std::array<std::uint8_t, 512> bootSector{};
+    std::copy_n(read.Span().begin(), bootSector.size(), bootSector.begin());
+    return ParseFatGeometry(bootSector);
+}
+
 std::vector<ClusterRun> ParseClusterRuns(const std::string& mshowfatLine) {
     std::vector<ClusterRun> runs;
     static const std::regex run(R"(<(\d+)(?:-(\d+))?>)");
@@ -53,6 +63,8 @@ namespace {
 
 // Each read of the medium is as large as a plain `dd bs=4M`'s, so the check reads as fast.
 constexpr std::size_t kPieceBytes = 4 << 20;
+// Reads under way while a piece is compared: the medium always has the next one to do.
+constexpr std::size_t kReadsAhead = 2;
 
 class SourceFile {
   public:
@@ -93,11 +105,7 @@ std::uint64_t WholeSectors(std::uint64_t bytes) {
 
 void CheckCopy(const Medium& medium, const CopyOnDrive& copy, const std::string& sourcePath,
                std::atomic<std::uint64_t>* checkedBytes) {
-    const AlignedBuffer bootSector(kSectorBytes);
-    medium.Read(copy.fatStart, bootSector.Span());
-    std::array<std::uint8_t, 512> sector{};
-    std::copy_n(bootSector.Span().begin(), sector.size(), sector.begin());
-    const FatGeometry fat = ParseFatGeometry(sector);
+    const FatGeometry fat = ReadFatGeometry(medium, copy.fatStart);
     const SourceFile source(sourcePath);
     const auto changed = [&] { return Failure("\"" + sourcePath + "\" changed while it was copied"); };
     if (source.Bytes() != copy.bytes)
@@ -124,33 +132,45 @@ void CheckCopy(const Medium& medium, const CopyOnDrive& copy, const std::string&
         placed += runBytes;
     }
 
-    // The next piece is read from the medium while this one is compared, so the medium never
-    // waits for the comparison. A piece ending inside its last cluster is read to a whole sector.
-    const AlignedBuffer onDrive[2]{AlignedBuffer(kPieceBytes), AlignedBuffer(kPieceBytes)};
+    // Two pieces are read from the medium while a third is compared, in halves on two threads, so
+    // the medium never waits for the comparison and the check reads as fast as a plain read. A
+    // piece ending inside its last cluster is read to a whole sector.
+    std::vector<AlignedBuffer> onDrive;
+    for (std::size_t i = 0; i <= kReadsAhead; ++i)
+        onDrive.emplace_back(kPieceBytes);
+    const auto onDriveOf = [&](std::size_t i) { return onDrive[i % onDrive.size()].Span(); };
     std::vector<std::uint8_t> expected(kPieceBytes);
     const auto readPiece = [&](std::size_t i) {
-        medium.Read(pieces[i].driveOffset, onDrive[i % 2].Span().first(WholeSectors(pieces[i].bytes)));
+        medium.Read(pieces[i].driveOffset, onDriveOf(i).first(WholeSectors(pieces[i].bytes)));
     };
-    std::future<void> next;
-    if (!pieces.empty())
-        next = std::async(std::launch::async, readPiece, 0);
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        next.get();
-        if (i + 1 < pieces.size())
-            next = std::async(std::launch::async, readPiece, i + 1);
-        const Piece& piece = pieces[i];
-        const auto length = static_cast<std::size_t>(piece.bytes);
-        if (!source.ReadAt(piece.fileOffset, std::span(expected.data(), length)))
+    // Where the piece's bytes from `from` on (`length` of them) first differ from the source.
+    const auto firstDifference = [&](std::size_t i, std::size_t from, std::size_t length) {
+        const std::span<std::uint8_t> wanted(expected.data() + from, length);
+        if (!source.ReadAt(pieces[i].fileOffset + from, wanted))
             throw changed();
-        const std::uint8_t* read = onDrive[i % 2].Span().data();
-        if (std::memcmp(read, expected.data(), length) != 0) {
-            const auto at = std::mismatch(read, read + length, expected.data()).first - read;
+        const std::uint8_t* read = onDriveOf(i).data() + from;
+        if (std::memcmp(read, wanted.data(), length) == 0)
+            return std::optional<std::size_t>();
+        return std::optional(from + (std::mismatch(read, read + length, wanted.data()).first - read));
+    };
+    std::deque<std::future<void>> reading;
+    for (std::size_t i = 0; i < std::min(kReadsAhead, pieces.size()); ++i)
+        reading.push_back(std::async(std::launch::async, readPiece, i));
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        reading.front().get();
+        reading.pop_front();
+        if (i + kReadsAhead < pieces.size())
+            reading.push_back(std::async(std::launch::async, readPiece, i + kReadsAhead));
+        const auto length = static_cast<std::size_t>(pieces[i].bytes);
+        auto secondHalf = std::async(std::launch::async, firstDifference, i, length / 2, length - length / 2);
+        const std::optional<std::size_t> first = firstDifference(i, 0, length / 2);
+        const std::optional<std::size_t> second = secondHalf.get();
+        if (const std::optional<std::size_t> at = first ? first : second)
             throw Failure("the copy of \"" + copy.name + "\" read back from the drive differs from \"" +
-                              sourcePath + "\" at byte " + std::to_string(piece.fileOffset + at) + " (byte " +
-                              std::to_string(piece.driveOffset + at) +
+                              sourcePath + "\" at byte " + std::to_string(pieces[i].fileOffset + *at) +
+                              " (byte " + std::to_string(pieces[i].driveOffset + *at) +
                               " of the drive): the drive does not keep what is written to it",
                           disktool::kExitCopyDiffers);
-        }
         if (checkedBytes)
             checkedBytes->fetch_add(length, std::memory_order_relaxed);
     }

@@ -27,6 +27,8 @@ struct ClusterRun {
 
 // Throws Failure when the boot sector's fields make no sense.
 FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector);
+// The geometry of the FAT at byte `fatStart`, from its boot sector on the medium.
+FatGeometry ReadFatGeometry(const Medium& medium, std::uint64_t fatStart);
 
 // "::/a.iso <106644-153291> <5-84428>" as mshowfat prints it; throws Failure on other text.
 std::vector<ClusterRun> ParseClusterRuns(const std::string& mshowfatLine);

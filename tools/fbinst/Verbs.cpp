@@ -234,15 +234,16 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
             RefreshLoaderConfig(volume, target, before, ReadLocalFile(sourcePath));
         drive.CheckSize();
         // The copy is read back from the medium once it is there: the cache still holds every
-        // page written, and a stick that loses writes shows only on the medium. The boot area's
-        // cache goes too, so the clusters mtools names are the ones its FAT on the stick holds.
+        // page written, and a stick that loses writes shows only on the medium. The FAT's cache
+        // goes too, so the clusters mtools names are the ones the FAT on the stick holds.
         drive.Sync();
-        DropFromCache(drive, layout.bootArea.start * kSectorBytes, layout.bootArea.sectors * kSectorBytes);
-        const CopyOnDrive copy{target, layout.bootArea.start * kSectorBytes,
-                               ParseClusterRuns(volume.ClusterChain(target)), sourceBytes};
+        const DriveMedium medium(drive, false);
+        const std::uint64_t fatStart = layout.bootArea.start * kSectorBytes;
+        DropFromCache(drive, fatStart, ReadFatGeometry(medium, fatStart).dataStartBytes);
+        const CopyOnDrive copy{target, fatStart, ParseClusterRuns(volume.ClusterChain(target)), sourceBytes};
         std::atomic<std::uint64_t> checked{0};
         ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
-        CheckCopy(DriveMedium(drive, false), copy, sourcePath, &checked);
+        CheckCopy(medium, copy, sourcePath, &checked);
         checking.Complete();
     } catch (const std::exception&) {
         volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
