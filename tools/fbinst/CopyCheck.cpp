@@ -135,11 +135,14 @@ void CheckCopy(const Medium& medium, const CopyOnDrive& copy, const std::string&
     // Two pieces are read from the medium while a third is compared, in halves on two threads, so
     // the medium never waits for the comparison and the check reads as fast as a plain read. A
     // piece ending inside its last cluster is read to a whole sector.
+    std::uint64_t largest = 0;
+    for (const Piece& piece : pieces)
+        largest = std::max(largest, WholeSectors(piece.bytes));
     std::vector<AlignedBuffer> onDrive;
     for (std::size_t i = 0; i <= kReadsAhead; ++i)
-        onDrive.emplace_back(kPieceBytes);
+        onDrive.emplace_back(largest);
     const auto onDriveOf = [&](std::size_t i) { return onDrive[i % onDrive.size()].Span(); };
-    std::vector<std::uint8_t> expected(kPieceBytes);
+    std::vector<std::uint8_t> expected(largest);
     const auto readPiece = [&](std::size_t i) {
         medium.Read(pieces[i].driveOffset, onDriveOf(i).first(WholeSectors(pieces[i].bytes)));
     };
