@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <random>
@@ -112,12 +114,14 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     const std::span<const std::uint8_t> core = loader::CoreImage();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
+    // A stick that cannot keep what it reports is refused before the format destroys anything.
+    const auto checkBegan = std::chrono::steady_clock::now();
     {
-        // A stick that cannot keep what it reports is refused before the format destroys anything.
         DriveMedium medium(drive, true);
         std::random_device random;
         CheckCapacity(medium, bytes, (std::uint64_t{random()} << 32) | random());
     }
+    const std::chrono::duration<double> checkTook = std::chrono::steady_clock::now() - checkBegan;
     constexpr std::uint64_t kSteps = 5;
     ReportProgress(progress::Phase::Step, 0, kSteps);
 
@@ -147,7 +151,11 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.Sync();
     drive.TellSystemNewTable();
     ReportProgress(progress::Phase::Step, kSteps, kSteps);
-    out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
+    char took[32];
+    std::snprintf(took, sizeof took, "%.2f", checkTook.count());
+    out << "capacity check: " << MarkPlaces(bytes).size() << " marks across the drive, all kept (" << took
+        << " s)\n"
+        << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
         << "boot area: " << Describe(layout.bootArea) << "\n"
         << "data:      " << Describe(layout.data) << "\n";
 }
