@@ -45,7 +45,7 @@ DriveMedium::DriveMedium(const Disk& disk, bool writable) : disk_(disk) {
         direct_.store(false);
     }
     if (!fd_.Valid())
-        throw Failure("cannot open " + disk.Path() + " to read it back: " + SystemText(errno));
+        throw Failure("cannot open " + disk.Path() + " past the system's cache: " + SystemText(errno));
 }
 
 void DriveMedium::FallBackToCache(std::uint64_t offset, std::size_t length) const {
@@ -66,7 +66,7 @@ void DriveMedium::Read(std::uint64_t offset, std::span<std::uint8_t> bytes) cons
         read = platform::ReadFullyAt(fd_.Get(), offset, bytes);
     }
     if (read != static_cast<std::int64_t>(bytes.size()))
-        throw Failure("reading " + disk_.Path() + " back failed at byte " +
+        throw Failure("reading " + disk_.Path() + " past the cache failed at byte " +
                       std::to_string(offset + std::max<std::int64_t>(read, 0)) + ": " +
                       (read < 0 ? SystemText(errno) : std::string("the drive ended early")));
 }
