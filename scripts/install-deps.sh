@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format
+  # GRUB's Chinese catalogue for the stick is made at build time (msgunfmt, msgcat, msgfmt)
+  gettext
   # libraries
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin
   zlib1g-dev libjpeg-dev libgif-dev libblkid-dev
@@ -21,23 +23,35 @@ packages=(
   shim-signed grub-efi-amd64-signed grub-efi-amd64-bin ovmf
   # the test ISOs' tiny Linux systems (the kernel itself is unpacked from its package, below)
   busybox-static cpio
+  # the rescue system (made from Debian's packages at build time), and its tests: partitions
+  # made and read back without mounting, the screen read by OCR (also what a booted image shows)
+  zstd binutils ntfs-3g e2fsprogs tesseract-ocr tesseract-ocr-chi-sim
   # Qt's own texts in Chinese
   qt6-translations-l10n
   # clicking through the real window
   xvfb xdotool openbox imagemagick
   # rights on the device for the disk tool; checking the desktop files; the package's install test
   pkexec desktop-file-utils appstream debootstrap strace
+  # the test machine's desktop: the system bus and polkit's daemon (its kernel and udev below)
+  dbus polkitd
 )
 
-# The test ISOs' kernel: Debian's, fetched as a package file (never installed) into a fixed
-# cache folder, where the boot tests find it.
+# The test ISOs' and the test machine's kernel, the test machine's udev, and real images made by
+# others for the boot tests (memtest86+'s and iPXE's ISOs): Debian's, fetched as package files
+# into a fixed cache folder, where the tests find them. Never installed: this system needs no
+# udev, and installed images would add entries to the machine's own boot menu.
+cache=/var/cache/vornel-test
+fetch_test_package() { # PACKAGE: fetched unless a file of it is in the cache
+  ls "$cache/$1"_*.deb >/dev/null 2>&1 && return 0
+  $SUDO mkdir -p "$cache"
+  (cd "$cache" && $SUDO apt-get download "$1")
+}
 fetch_test_kernel() {
-  local cache=/var/cache/vornel-test kernel
+  local kernel
   ls "$cache"/linux-image-*-amd64_*.deb >/dev/null 2>&1 && return 0
   kernel=$(apt-cache depends linux-image-amd64 | sed -n 's/^ *Depends: \(linux-image-[^ ]*\)$/\1/p' | head -n 1)
   [ -n "$kernel" ] || { echo "no kernel package behind linux-image-amd64" >&2; return 1; }
-  $SUDO mkdir -p "$cache"
-  (cd "$cache" && $SUDO apt-get download "$kernel")
+  fetch_test_package "$kernel"
 }
 
 SUDO=""
@@ -53,3 +67,6 @@ if [ ${#missing[@]} -ne 0 ]; then
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 fetch_test_kernel
+for name in udev memtest86+ ipxe; do
+  fetch_test_package "$name"
+done

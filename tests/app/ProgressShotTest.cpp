@@ -38,7 +38,7 @@ TEST(ProgressShot, AMakeShowsTheStepTheBarsTheSpeedAndTheTimeLeft) {
     const QString source = qEnvironmentVariable("VORNEL_SOURCE_DIR") + QStringLiteral("/data/Res/");
     for (const char* name : {"index.htm", "wait.gif"})
         QFile::copy(source + name, QString::fromStdString(data + "Res/") + name);
-    QFile::copy(qEnvironmentVariable("VORNEL_BUILD_DIR") + QStringLiteral("/data/Data.Vn"),
+    QFile::copy(qEnvironmentVariable("VORNEL_BUILD_DIR") + QStringLiteral("/test-data/Data.Vn"),
                 QString::fromStdString(data + "Data.Vn"));
     std::ofstream(data + "isolist", std::ios::binary) << "大镜像|" << bigImage << "\r\n";
     QDir().mkpath(QString::fromStdString(root + "temp"));

@@ -43,7 +43,7 @@ class WholeProgram : public fbinst::loader::test::StickBoot {
 
         dataFolder_ = dir_ + "/data/";
         fs::create_directories(dataFolder_);
-        fs::copy_file(std::string(std::getenv("VORNEL_BUILD_DIR")) + "/data/Data.Vn",
+        fs::copy_file(std::string(std::getenv("VORNEL_BUILD_DIR")) + "/test-data/Data.Vn",
                       dataFolder_ + "Data.Vn");
         iso_ = PowerOffIso();
         floppy_ = PowerOffFloppy();
@@ -122,8 +122,8 @@ TEST_F(WholeProgram, MakeBootsACustomImageAndRestoreGivesTheSpaceBack) {
         << menu.out;
     EXPECT_EQ(RunFbinstExe({"G:", "cat", "boot/customISO_1.img"}).out, ReadWhole(floppy_));
 
-    // The package's own menu comes first (three entries); the custom ISO is the fourth.
-    EXPECT_EQ(BootEntry(3), QemuExitCode(kIsoExitValue)) << ReadWhole(dir_ + "/serial.log");
+    // The package's own menu comes first (five entries); the custom ISO is the sixth.
+    EXPECT_EQ(BootEntry(5), QemuExitCode(kIsoExitValue)) << ReadWhole(dir_ + "/serial.log");
 
     emit window_->btn_clean->OnClick();
     EXPECT_EQ(boxes_.messages.back(), QStringLiteral(" U盘空间已还原！"));

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -89,7 +90,7 @@ pid_t CatchChild(pid_t parent, const std::string& program) {
     return 0;
 }
 
-bool EndedWithin(pid_t pid, std::chrono::seconds wait) {
+bool EndedWithin(pid_t pid, std::chrono::milliseconds wait) {
     for (const auto until = Clock::now() + wait; Clock::now() < until; std::this_thread::sleep_for(10ms)) {
         const std::string stat = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
         const std::size_t state = stat.rfind(')');
@@ -207,7 +208,10 @@ TEST_F(FbinstRace, ASecondFormatWhileTheFirstRunsWritesNothingAndTheFirstReports
     const std::uint64_t after = Fingerprint(image_);
     kill(partitioner, SIGCONT);
     EXPECT_EQ(second.exitCode, 1);
-    EXPECT_NE(second.err.find("in use"), std::string::npos) << second.err;
+    EXPECT_NE(
+        second.err.find("in use by another run of the disk tool (process " + std::to_string(first.Pid())),
+        std::string::npos)
+        << second.err;
     EXPECT_EQ(after, before);
 
     ASSERT_EQ(first.Wait(), 0) << first.Err();
@@ -217,6 +221,20 @@ TEST_F(FbinstRace, ASecondFormatWhileTheFirstRunsWritesNothingAndTheFirstReports
     ASSERT_EQ(table.size(), 2u);
     EXPECT_EQ(table[1].size, 40960u);
     EXPECT_EQ(FsckFat(image_, 2048, 40960).exitCode, 0);
+}
+
+// udev probes what a command wrote under a shared lock: the next command waits for it, as the
+// block-device locking protocol asks, rather than failing.
+TEST_F(FbinstRace, ACommandWaitsWhileAnotherProgramProbesTheDrive) {
+    ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "1m", "-e", "20m"}).exitCode, 0);
+    const int probe = open(image_.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(probe, LOCK_SH), 0);
+    BackgroundTool add(scratch_.Path(), {"G:", "add-menu", "-s", "fb.cfg", "default 0"});
+    std::this_thread::sleep_for(1500ms);
+    const bool waited = !EndedWithin(add.Pid(), 100ms);
+    close(probe);
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(add.Wait(), 0) << add.Err();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ImageChecks.h"
 #include "Tool.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vornel::fbinst::testing {
 namespace {
@@ -162,7 +165,8 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
 
 // A stick as the system sees it: a block device the kernel scans for partitions. The tool holds it
 // exclusively for the whole command, lets mkfs.fat claim it in turn, and has the kernel read the
-// new table at the end.
+// new table at the end. A program that holds the stick for a moment (an automounter that mounted
+// it again since the last command) is waited for.
 TEST(FbinstBlockDevice, AStickIsFormattedTwiceAndWrittenWhileTheToolHoldsIt) {
     ScratchFolder scratch;
     const std::string image = scratch.Path() + "/stick.img";
@@ -182,6 +186,15 @@ TEST(FbinstBlockDevice, AStickIsFormattedTwiceAndWrittenWhileTheToolHoldsIt) {
     std::ostringstream out, errors;
     EXPECT_EQ(RunFbinst({"C:", "cat", "menu.lst"}, stick.sources, out, errors), 0) << errors.str();
     EXPECT_EQ(out.str(), "title x");
+
+    const int held = open(loop.loop.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    std::thread release([held] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        close(held);
+    });
+    EXPECT_EQ(RunInProcess({"C:", "add-menu", "-s", "fb.cfg", "default 0"}, stick.sources, err), 0) << err;
+    release.join();
 }
 
 // add reads its copy back from the stick, not from the page cache: a byte that changes on the

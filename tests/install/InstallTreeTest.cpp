@@ -56,6 +56,9 @@ TEST_F(InstalledTree, TheProgramItsToolAndItsDataFolderSitTogether) {
     }
     for (const char* file : {"data/Data.Vn", "data/Res/index.htm", "data/Res/wait.gif"})
         EXPECT_TRUE(fs::is_regular_file(program / file)) << file;
+    // The program's package (with the rescue system), not the tests' one.
+    EXPECT_TRUE(ReadText(program / "data/Data.Vn") ==
+                ReadText(fs::path(std::getenv("VORNEL_BUILD_DIR")) / "data/Data.Vn"));
     EXPECT_FALSE(fs::exists(program / "data/isolist")) << "the user's list is not shipped";
     for (const auto& entry : fs::recursive_directory_iterator(stage_))
         EXPECT_NE(entry.path().filename(), "mkpackage") << entry.path();

@@ -151,23 +151,26 @@ TEST(PackageWriter, AnUnfinishedPackageLeavesNoFile) {
     EXPECT_TRUE(fs::is_empty(dir.path));
 }
 
-TEST(DataFolder, TheBuiltPackageCarriesEveryFileItsListNames) {
-    const std::string data = std::string(std::getenv("VORNEL_BUILD_DIR")) + "/data/Data.Vn";
-    package::TPackedFileInfoArr entries;
-    package::TPackageHeader header;
-    ASSERT_GT(package::TFDPackage::ReadFileList(data, entries, header), 0);
-    TempDir dir;
-    package::TFDPackage reader;
-    ASSERT_EQ(reader.ExtractAll(data, dir.path.string()), header.FileCount);
-    for (const char* required : {"filelist", "defMenu.txt", "menu.lst"})
-        EXPECT_TRUE(fs::is_regular_file(dir.path / required)) << required;
-    std::string list = ReadAll(dir.path / "filelist");
-    for (size_t start = 0; start < list.size();) {
-        size_t end = list.find_first_of("\r\n", start);
-        std::string line = list.substr(start, end - start);
-        std::replace(line.begin(), line.end(), '\\', '/');
-        EXPECT_TRUE(fs::is_regular_file(dir.path / line)) << line;
-        start = list.find_first_not_of("\r\n", end);
+// The program's package and the tests' package (which leaves out the rescue system).
+TEST(DataFolder, TheBuiltPackagesCarryEveryFileTheirListNames) {
+    for (const char* folder : {"/data/", "/test-data/"}) {
+        const std::string data = std::string(std::getenv("VORNEL_BUILD_DIR")) + folder + "Data.Vn";
+        package::TPackedFileInfoArr entries;
+        package::TPackageHeader header;
+        ASSERT_GT(package::TFDPackage::ReadFileList(data, entries, header), 0) << data;
+        TempDir dir;
+        package::TFDPackage reader;
+        ASSERT_EQ(reader.ExtractAll(data, dir.path.string()), header.FileCount);
+        for (const char* required : {"filelist", "defMenu.txt", "menu.lst"})
+            EXPECT_TRUE(fs::is_regular_file(dir.path / required)) << required;
+        std::string list = ReadAll(dir.path / "filelist");
+        for (size_t start = 0; start < list.size();) {
+            size_t end = list.find_first_of("\r\n", start);
+            std::string line = list.substr(start, end - start);
+            std::replace(line.begin(), line.end(), '\\', '/');
+            EXPECT_TRUE(fs::is_regular_file(dir.path / line)) << line;
+            start = list.find_first_not_of("\r\n", end);
+        }
+        EXPECT_TRUE(fs::is_regular_file(dir.path / "fbinst.exe"));
     }
-    EXPECT_TRUE(fs::is_regular_file(dir.path / "fbinst.exe"));
 }

@@ -20,10 +20,19 @@ class Disk {
   public:
     // Opens `path` without following a link there and checks the open object: an image must be a
     // regular file; a device a block device with 512-byte sectors whose number is the one sysfs
-    // (under `sysfsRoot`) gives its name. Then locks it for the object's life against other runs
-    // of the tool, exclusively when `writable`, or throws a Failure saying it is in use.
+    // (under `sysfsRoot`) gives its name. Then locks it (flock) for the object's life, as systemd's
+    // block-device locking protocol asks of a program that changes a disk: exclusively when
+    // `writable`, so udev neither probes the disk nor announces it while the command works. A
+    // lock held by another program (udev probing what the last command wrote) is waited for a
+    // few seconds; one held by another run of this tool is refused at once. A Failure says which
+    // program holds it.
     Disk(const std::string& path, bool isImageFile, bool writable = true,
          const std::string& sysfsRoot = "/sys");
+    // A disk that udev watches is closed so that udev sees the writer's close while the lock
+    // still holds: udev then announces a change, and does not re-read the partition table (only
+    // format changes it, and it has the kernel read it itself). Desktops so see no partitions
+    // vanish and come back after each command, which some would mount.
+    ~Disk();
     Disk(const Disk&) = delete;
     Disk& operator=(const Disk&) = delete;
 
@@ -42,11 +51,19 @@ class Disk {
     void CheckSize() const;
 
     // A block device is also claimed O_EXCL, so the system mounts nothing of it while the tool
-    // works; throws when something holds it. Nothing to do for an image.
-    void ClaimExclusively();
-    // Runs `work` with that claim lifted, for a helper that claims the device itself (mkfs.fat);
-    // the tool's lock keeps other runs of the tool out meanwhile.
+    // works. `freeDrive` runs before each try (it unmounts what an automounter mounted since the
+    // last command); the claim is tried again for a few seconds, then a Failure names what holds
+    // the drive (the last failure of `freeDrive`, or the programs that have it open). Nothing to
+    // do for an image.
+    void ClaimExclusively(std::function<void()> freeDrive = {});
+    // Runs `work` with that claim lifted, for a helper that claims the device itself (mkfs.fat),
+    // then claims it again as above; the tool's lock keeps other runs of the tool out meanwhile.
     void WithoutExclusiveClaim(const std::function<void()>& work);
+    // Has the system forget the partitions of a block device (best effort), so that nothing can
+    // mount one while a new table and new file systems are written, even while mkfs.fat has the
+    // claim. TellSystemNewTable gives it the new ones; a drive closed without that (a format
+    // that failed) has the system read its table then.
+    void ForgetPartitions();
     // Has the system read the new partition table of a block device (best effort).
     void TellSystemNewTable();
 
@@ -58,13 +75,22 @@ class Disk {
     void Sync();
 
   private:
+    void Lock();
+    bool TryClaim();
+    std::string WhatHolds() const;
+
     std::string path_;
     bool isImageFile_;
     bool writable_;
+    // Declared first, so it is closed last: the lock, on a read-only descriptor of its own.
+    platform::UniqueFd lockFd_;
     platform::UniqueFd fd_;
     platform::UniqueFd exclusiveFd_;
+    std::function<void()> freeDrive_;
+    std::string sysfsRoot_;
     struct stat identity_ {};
     std::uint64_t bytes_ = 0;
+    bool partitionsForgotten_ = false;
 };
 
 // While it lives, a thread keeps flushing the drive through a descriptor of its own, so the

@@ -66,8 +66,8 @@ void EnsureNothingMounted(const Disk& disk, const std::string& sysfsRoot) {
     const std::vector<dev_t> devices = platform::DiskAndPartitions(info.st_rdev, sysfsRoot);
     for (const MountedVolume& mount : CurrentMounts(devices))
         if (umount2(mount.mountPoint.c_str(), 0) != 0 && errno != EINVAL)
-            throw Failure(path + " is mounted at " + mount.mountPoint +
-                          " and cannot be unmounted: " + std::strerror(errno));
+            throw Failure(path + " is mounted at " + mount.mountPoint + " and cannot be unmounted (" +
+                          std::strerror(errno) + "); close the programs that use it");
     const auto left = CurrentMounts(devices);
     if (!left.empty())
         throw Failure(path + " is still mounted at " + left.front().mountPoint);

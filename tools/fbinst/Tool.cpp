@@ -77,21 +77,24 @@ CheckedTarget ResolveTarget(char letter, const platform::LinuxDriveSources& sour
 void RunCommand(const Command& command, const CheckedTarget& target, const std::string& sysfsRoot,
                 std::ostream& out) {
     // Opened once, checked and locked before the first write, for the whole command.
-    Disk drive(target.path, target.drive.isImageFile, Writes(command.verb), sysfsRoot);
-    if (Writes(command.verb))
-        EnsureNothingMounted(drive, sysfsRoot);
-    drive.ClaimExclusively();
+    const bool writes = Writes(command.verb);
+    Disk drive(target.path, target.drive.isImageFile, writes, sysfsRoot);
+    const auto unmount = [&] { EnsureNothingMounted(drive, sysfsRoot); };
+    if (writes && drive.IsImageFile())
+        unmount(); // an image mounted through a loop device is refused
+    // An automounter may have mounted the drive's partitions again since the last command.
+    drive.ClaimExclusively(writes ? std::function<void()>(unmount) : nullptr);
     try {
         Execute(command, drive, out);
     } catch (const std::exception&) {
         // A drive cut short or swapped under the command explains its failure better than the
         // failure does (mtools calls a truncated image "non DOS media").
         drive.CheckSize();
-        if (Writes(command.verb))
+        if (writes)
             CheckStillNamed(drive);
         throw;
     }
-    if (Writes(command.verb))
+    if (writes)
         CheckStillNamed(drive);
     out.flush();
     if (!out)

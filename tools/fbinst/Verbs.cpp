@@ -36,6 +36,7 @@ constexpr std::uint64_t kEarlyWritebackFromBytes = 16ull << 20;
 constexpr std::size_t kMenuLineLimit = 1024;
 
 void WritePartitionTable(Disk& drive, const std::vector<Partition>& partitions) {
+    drive.ForgetPartitions();
     // The tool holds the device exclusively, so sfdisk must neither ask the system whether it is
     // in use nor tell it the new table: the tool does that at the end.
     RunToolChecked({"sfdisk", "-q", "--no-reread", "--no-tell-kernel", "--wipe", "always",

@@ -37,6 +37,11 @@ void WriteAt(const std::string& path, std::uint64_t offset, std::span<const std:
     }
 }
 
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // mov al, VALUE; out 0xF4, al; hlt; jmp back to the hlt.
 std::vector<std::uint8_t> PowerOffCode(int value) {
     return {0xB0, static_cast<std::uint8_t>(value), 0xE6, 0xF4, 0xF4, 0xEB, 0xFD};
@@ -48,6 +53,27 @@ void Sh(const std::string& command) {
     const auto [output, ok] = RunShell("set -e; " + command + " 2>&1");
     if (!ok) {
         throw std::runtime_error(command + "\n" + output);
+    }
+}
+
+void SuiteImages::Make(const std::string& script) {
+    char pattern[] = "/tmp/loader-images-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        output = "cannot make a folder in /tmp";
+        return;
+    }
+    folder = pattern;
+    const std::string log = folder + "/make.log";
+    const int status = std::system(("sh " + std::string(std::getenv("VORNEL_SOURCE_DIR")) +
+                                    "/tests/fbinst/loader/" + script + " " + folder + " >" + log + " 2>&1")
+                                       .c_str());
+    output = ReadWhole(log);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void SuiteImages::Remove() const {
+    if (!folder.empty()) {
+        fs::remove_all(folder);
     }
 }
 
@@ -63,6 +89,7 @@ void StickBoot::TearDown() {
         fputs("quit\n", monitor_);
         pclose(monitor_);
     }
+    EndSerial();
     fs::remove_all(dir_);
 }
 
@@ -129,15 +156,6 @@ void StickBoot::MakeStick(int bootSlot, int dataSlot,
     }
 }
 
-namespace {
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-} // namespace
-
 // OVMF runs on the q35 machine; Secure Boot needs its SMM build, locked flash and the variable
 // store with Microsoft's keys enrolled (a fresh copy, as the firmware writes to it).
 std::string StickBoot::FirmwareArgs() const {
@@ -155,8 +173,11 @@ std::string StickBoot::FirmwareArgs() const {
 }
 
 std::string StickBoot::QemuCommand(int seconds, const std::string& monitor) const {
-    return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() +
-           "-m 512 -display none -no-reboot -serial file:" + dir_ + "/serial.log -monitor " + monitor +
+    const std::string serial = typedSerial_ ? "-chardev socket,id=serial,server=on,wait=on,path=" + dir_ +
+                                                  "/serial.sock -serial chardev:serial"
+                                            : "-serial file:" + dir_ + "/serial.log";
+    return "timeout " + std::to_string(seconds) + " qemu-system-x86_64 " + FirmwareArgs() + "-m " +
+           std::to_string(memoryMiB_) + " -display none -no-reboot " + serial + " -monitor " + monitor +
            " -device isa-debug-exit,iobase=0xf4,iosize=0x04 -device qemu-xhci -drive "
            "if=none,id=s,format=raw,file=" +
            image_ + " -device usb-storage,drive=s,bootindex=0 " + extraQemuArgs_ + " >/dev/null 2>&1";
@@ -202,6 +223,54 @@ void StickBoot::Start(int seconds) {
     if (monitor_ == nullptr) {
         throw std::runtime_error("cannot start qemu");
     }
+    if (typedSerial_) {
+        ConnectSerial();
+    }
+}
+
+// QEMU listens once it has started; everything the machine sends is appended to serial.log
+// until QEMU ends.
+void StickBoot::ConnectSerial() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = dir_ + "/serial.sock";
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    serial_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    for (int tick = 0; tick < 300; ++tick) {
+        if (connect(serial_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            serialReader_ = std::thread([this] {
+                std::ofstream log(dir_ + "/serial.log", std::ios::binary | std::ios::app);
+                char buffer[4096];
+                for (ssize_t n; (n = read(serial_, buffer, sizeof buffer)) > 0;) {
+                    log.write(buffer, n).flush();
+                }
+            });
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    throw std::runtime_error("qemu's serial line did not open");
+}
+
+void StickBoot::EndSerial() {
+    if (serialReader_.joinable()) {
+        shutdown(serial_, SHUT_RDWR);
+        serialReader_.join();
+    }
+    if (serial_ >= 0) {
+        close(serial_);
+        serial_ = -1;
+    }
+}
+
+void StickBoot::TypeOnSerial(const std::string& text) {
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = write(serial_, text.data() + sent, text.size() - sent);
+        if (n <= 0) {
+            throw std::runtime_error("cannot type on the serial line");
+        }
+        sent += static_cast<std::size_t>(n);
+    }
 }
 
 std::string StickBoot::SerialSoFar() const {
@@ -235,6 +304,13 @@ void StickBoot::Keys(const std::vector<std::string>& keys) {
         // A slow machine still sees every key, each one by itself.
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
     }
+}
+
+void StickBoot::ChooseEntry(int below) {
+    std::vector<std::string> keys = {"home"};
+    keys.insert(keys.end(), static_cast<std::size_t>(below), "down");
+    keys.push_back("ret");
+    Keys(keys);
 }
 
 double Screen::ShareOf(unsigned colour) const {
@@ -275,10 +351,16 @@ Screen StickBoot::TakeScreen() {
 BootRun StickBoot::Finish() {
     const int status = pclose(monitor_);
     monitor_ = nullptr;
+    EndSerial();
     BootRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.serial = ReadWhole(dir_ + "/serial.log");
     return run;
+}
+
+BootRun StickBoot::Quit() {
+    fputs("quit\n", monitor_);
+    return Finish();
 }
 
 BootRun StickBoot::Boot(int seconds) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,18 @@ struct BootRun {
     std::string serial;
 };
 
+// Images a suite makes once, with a script of this folder (SCRIPT OUTPUT_FOLDER), for all its
+// boots: the folder they are in, and the script's output and exit code (77 when what it needs is
+// not on this machine).
+struct SuiteImages {
+    std::string folder;
+    std::string output;
+    int exitCode = -1;
+
+    void Make(const std::string& script);
+    void Remove() const;
+};
+
 class StickBoot : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -71,8 +84,15 @@ class StickBoot : public ::testing::Test {
     int CountOnSerial(const std::string& marker) const;
     std::string SerialSoFar() const;
     void Keys(const std::vector<std::string>& keys);
+    // Chooses the menu entry `below` rows under the first, once the menu is on screen.
+    void ChooseEntry(int below);
+    // Types on the serial line of a boot started with typedSerial_ set.
+    void TypeOnSerial(const std::string& text);
+    // The screen, also left as a picture in dir_/screen.ppm.
     Screen TakeScreen();
     BootRun Finish();
+    // Ends the started boot at once.
+    BootRun Quit();
 
     // QEMU booting image_ as a USB stick, its serial line into dir_/serial.log.
     std::string QemuCommand(int seconds, const std::string& monitor) const;
@@ -81,10 +101,18 @@ class StickBoot : public ::testing::Test {
     std::string image_;
     std::string extraQemuArgs_; // more devices, such as an internal disk
     Firmware firmware_ = Firmware::SeaBios;
+    int memoryMiB_ = 512;
+    // For Start(): the serial line takes input as well. QEMU's end is then a Unix socket, which
+    // the fixture reads into serial.log; QEMU waits for it before the machine runs.
+    bool typedSerial_ = false;
 
   private:
     std::string FirmwareArgs() const;
+    void ConnectSerial();
+    void EndSerial();
     FILE* monitor_ = nullptr; // the started boot's monitor, fed through a pipe
+    int serial_ = -1;         // the typed serial line's socket
+    std::thread serialReader_;
 };
 
 } // namespace vornel::fbinst::loader::test

@@ -1,6 +1,8 @@
 // The carried images must fit the way the disk tool writes them: the MBR code in front of the
-// partition table, the core raw from sector 1, loading itself whole from there.
+// partition table, the core raw from sector 1, loading itself whole from there. GRUB's Chinese
+// catalogue, made beside them, must hold Debian's texts with ours over them.
 
+#include "fbinst/loader/Shell.h"
 #include "loader/Loader.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +35,14 @@ TEST(ImagesTest, TheCoreLoadsItsRestFromTheSectorsThatFollow) {
     EXPECT_EQ(sectors, (core.size() + 511) / 512 - 1);
     // It must fit in the primary area before the first partition (8 MiB), with room to spare.
     EXPECT_LT(core.size(), 1024u * 1024u);
+}
+
+TEST(ImagesTest, TheCatalogueIsDebiansWithOursLaidOverIt) {
+    const auto [catalogue, ok] = test::RunShell("msgunfmt " VORNEL_LOADER_CATALOGUE);
+    ASSERT_TRUE(ok);
+    EXPECT_NE(catalogue.find("msgstr \"按任意键继续...\""), std::string::npos) << "Debian's text";
+    EXPECT_NE(catalogue.find("msgstr \"引导默认启动项和备用启动项均失败。\\n\""), std::string::npos);
+    EXPECT_EQ(catalogue.find("会滚启动想"), std::string::npos) << "Debian's typos";
 }
 
 } // namespace

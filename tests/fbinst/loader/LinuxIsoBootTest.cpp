@@ -9,13 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <ostream>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <thread>
 #include <tuple>
 
@@ -54,35 +52,18 @@ class LinuxIsoBoot : public ToolMadeStickBoot,
                      public ::testing::WithParamInterface<std::tuple<LinuxIso, NamedFirmware>> {
   protected:
     // The kernel is unpacked and the ISOs made once for all boots of this run.
-    static void SetUpTestSuite() {
-        char pattern[] = "/tmp/loader-linux-isos-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            makeOutput_ = "cannot make a folder in /tmp";
-            return;
-        }
-        isoFolder_ = pattern;
-        const std::string log = isoFolder_ + "/make.log";
-        const int status =
-            std::system(("sh " + std::string(std::getenv("VORNEL_SOURCE_DIR")) +
-                         "/tests/fbinst/loader/make-linux-test-isos.sh " + isoFolder_ + " >" + log + " 2>&1")
-                            .c_str());
-        std::ifstream in(log);
-        makeOutput_.assign(std::istreambuf_iterator<char>(in), {});
-        makeExit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    static void TearDownTestSuite() { std::filesystem::remove_all(isoFolder_); }
+    static void SetUpTestSuite() { isos_.Make("make-linux-test-isos.sh"); }
+    static void TearDownTestSuite() { isos_.Remove(); }
 
     void SetUp() override {
         ToolMadeStickBoot::SetUp();
-        if (makeExit_ == 77) {
-            GTEST_SKIP() << "no Debian kernel to build the test ISOs from: " << makeOutput_;
+        if (isos_.exitCode == 77) {
+            GTEST_SKIP() << "no Debian kernel to build the test ISOs from: " << isos_.output;
         }
-        ASSERT_EQ(makeExit_, 0) << makeOutput_;
+        ASSERT_EQ(isos_.exitCode, 0) << isos_.output;
     }
 
-    static inline std::string isoFolder_;
-    static inline std::string makeOutput_;
-    static inline int makeExit_ = -1;
+    static inline SuiteImages isos_;
 };
 
 TEST_P(LinuxIsoBoot, TheStartedSystemFindsItsIsoOnTheStick) {
@@ -91,7 +72,7 @@ TEST_P(LinuxIsoBoot, TheStartedSystemFindsItsIsoOnTheStick) {
     const std::string menu =
         MenuLst({"timeout 1", "title 自定义光盘", "map --mem (ud)/boot/customISO_0.iso (0xFF)", "map --hook",
                  "chainloader (0xFF)"});
-    MakeFromPackage(false, menu, {{"boot/customISO_0.iso", isoFolder_ + "/" + iso.name + ".iso"}});
+    MakeFromPackage(false, menu, {{"boot/customISO_0.iso", isos_.folder + "/" + iso.name + ".iso"}});
     firmware_ = firmware.firmware;
     const BootRun run = Boot(420);
     EXPECT_NE(run.serial.find("自定义光盘"), std::string::npos) << run.serial;

@@ -98,6 +98,29 @@ TEST(MenuLstTest, EntriesOutsideTheSubsetKeepTheirPlaceAndTheirCommands) {
     EXPECT_TRUE(std::holds_alternative<Reboot>(menu.entries[7].action));
 }
 
+// grub4dos's kernel and initrd lines: a file of the boot area, its arguments as words, an
+// optional initrd; anything else around them falls outside the subset.
+TEST(MenuLstTest, ReadsAKernelWithItsArgumentsAndItsInitrd) {
+    const Kernel rescue = std::get<Kernel>(OnlyEntryAction(
+        {"title r", "KERNEL (ud)/v/vmlinuz quiet a\\ b console=ttyS0,115200", "initrd (UD)/v/initrd.img"}));
+    EXPECT_EQ(rescue.file, "/v/vmlinuz");
+    EXPECT_EQ(rescue.arguments, (std::vector<std::string>{"quiet", "a b", "console=ttyS0,115200"}));
+    EXPECT_EQ(rescue.initrd, "/v/initrd.img");
+    const Kernel alone = std::get<Kernel>(OnlyEntryAction({"title m", "kernel (ud)/m.bin", "boot"}));
+    EXPECT_TRUE(alone.arguments.empty());
+    EXPECT_FALSE(alone.initrd);
+    for (const std::vector<std::string>& commands : {std::vector<std::string>{"kernel"},
+                                                     {"kernel /vmlinuz"},
+                                                     {"initrd (ud)/i"},
+                                                     {"kernel (ud)/k", "initrd /i"},
+                                                     {"kernel (ud)/k", "initrd (ud)/i", "initrd (ud)/j"},
+                                                     {"kernel (ud)/k", "initrd (ud)/i x"}}) {
+        std::vector<std::string> lines = {"title x"};
+        lines.insert(lines.end(), commands.begin(), commands.end());
+        EXPECT_TRUE(std::holds_alternative<UnsupportedCommands>(OnlyEntryAction(lines))) << commands[0];
+    }
+}
+
 TEST(MenuLstTest, ReadsTimeoutAndDefaultOnlyBeforeTheFirstTitle) {
     const MenuLst menu = ParseMenuLst({
         "# comment",

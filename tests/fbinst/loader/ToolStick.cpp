@@ -36,14 +36,24 @@ void ToolMadeStickBoot::MakeFromPackage(
     const std::vector<std::pair<std::string, std::string>>& customImages) {
     const std::string build = std::getenv("VORNEL_BUILD_DIR");
     const std::string package = dir_ + "/package";
-    Sh("mkdir " + package + " && " + build + "/mkpackage extract " + build + "/data/Data.Vn " + package +
+    Sh("mkdir " + package + " && " + build + "/mkpackage extract " + package_ + " " + package +
        " >/dev/null");
+    std::string menu = menuLst;
+    if (menu.empty()) {
+        std::vector<std::string> lines;
+        std::ifstream defMenu(package + "/defMenu.txt");
+        for (std::string line; std::getline(defMenu, line);) {
+            std::erase(line, '\r');
+            lines.push_back(line);
+        }
+        menu = MenuLst(lines);
+    }
     std::vector<std::pair<std::string, std::string>> files;
     std::ifstream list(package + "/filelist");
     for (std::string entry; std::getline(list, entry);) {
         std::erase(entry, '\r');
         std::replace(entry.begin(), entry.end(), '\\', '/');
-        files.emplace_back(entry, entry == "menu.lst" ? menuLst : package + "/" + entry);
+        files.emplace_back(entry, entry == "menu.lst" ? menu : package + "/" + entry);
     }
     files.insert(files.end(), customImages.begin(), customImages.end());
     Make(zipMode, files);
@@ -55,6 +65,21 @@ std::string ToolMadeStickBoot::MenuLst(const std::vector<std::string>& lines) {
         text += line + "\r\n";
     }
     return WriteFile("menu.lst", text);
+}
+
+void ToolMadeStickBoot::ChooseExpectingMessage(int below, const std::string& message,
+                                               const std::string& menuText) {
+    const int said = CountOnSerial(message);
+    ChooseEntry(below);
+    ExpectMessageThenMenu(message, said, menuText);
+}
+
+void ToolMadeStickBoot::ExpectMessageThenMenu(const std::string& message, int seenBefore,
+                                              const std::string& menuText) {
+    ASSERT_GT(WaitForSerial(message, seenBefore), 0) << message << "\n" << SerialSoFar();
+    const int drawn = CountOnSerial(menuText);
+    Keys({"esc"});
+    ASSERT_GT(WaitForSerial(menuText, drawn, 60), 0) << "the menu did not come back\n" << SerialSoFar();
 }
 
 } // namespace vornel::fbinst::loader::test

@@ -184,13 +184,44 @@ TEST(TranslateMenusTest, OnUefiEachEntryTakesTheWayUefiAllows) {
     EXPECT_THAT(
         text, HasSubstr("echo '无法从磁盘 (hd1) 启动：没有这个磁盘，或它没有引导代码。'\n"
                         "echo '按任意键返回菜单。'\nelse\necho '这台电脑没有磁盘 (hd1)，无法从它启动。'\n"));
-    EXPECT_THAT(
-        text, HasSubstr("fi\nelse\necho '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\n"
-                        "exit\n"));
+    // The PC's own system from its disks; the firmware only when there is none.
+    EXPECT_THAT(text, HasSubstr("fi\nelif ! vornel_start_local_system; then\n"
+                                "echo '正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……'\n"
+                                "exit\n"));
     EXPECT_THAT(text, HasSubstr("initrd16 '/f.img'\nelse\necho '此项只能在传统BIOS模式下启动'\n"));
-    EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nset vornel_efi_program=\"\"\n"
-                                "if loopback vornel_iso '/i.iso'; then\n"));
-    EXPECT_THAT(text, HasSubstr("elif chainloader \"$vornel_efi_program\"; then\nboot\n"));
+    EXPECT_THAT(text, HasSubstr("initrd16 '/i.iso'\nelse\nvornel_boot_iso_efi_program '/i.iso'\nfi\n"));
+    // The program is looked for in any case, in the ISO's files and then in its El Torito image.
+    EXPECT_THAT(text, HasSubstr("vornel_find_any_case (vornel_iso) '/[Ee][Ff][Ii]$' '/[Bb][Oo][Oo][Tt]$' "
+                                "'/[Bb][Oo][Oo][Tt][Xx]64\\.[Ee][Ff][Ii]$'\n"));
+    EXPECT_THAT(text, HasSubstr("vornel_find_efi_image_program '/[Ee][Ff][Ii]\\.[Ii][Mm][Gg]$'\n"
+                                "vornel_find_efi_image_program '/[Bb][Oo][Oo][Tt]$' '/[Gg][Rr][Uu][Bb]$' "
+                                "'/[Ee][Ff][Ii]\\.[Ii][Mm][Gg]$'\n"));
+    ExpectGrubParses(config);
+}
+
+// A kernel starts on both platforms with its arguments, each one word, and is told the boot
+// area's file-system id; a .bin program starts as its .efi twin on UEFI; a missing file and a
+// kernel Secure Boot refuses are explained.
+TEST(TranslateMenusTest, AKernelEntryStartsTheKernelOrSaysWhyNot) {
+    const std::string config = TranslateMenus(
+        kMakeFbCfg, {"title 救援", "kernel (ud)/r/vmlinuz quiet x=';reboot;'", "initrd (ud)/r/initrd.img",
+                     "title 内存检测", "kernel (ud)/m/memtest.bin console=ttyS0"});
+    const std::string text = Unindented(config);
+    EXPECT_THAT(text, HasSubstr("set vornel_kernel='/r/vmlinuz'\nif [ ! -f '/r/vmlinuz' ]; then\n"
+                                "echo '找不到文件：/r/vmlinuz'\n"));
+    EXPECT_THAT(text, HasSubstr("elif [ ! -f '/r/initrd.img' ]; then\necho '找不到文件：/r/initrd.img'\n"));
+    EXPECT_THAT(text, HasSubstr("probe --set=vornel_area_uuid --fs-uuid \"($vornel_area)\"\n"
+                                "set gfxpayload=1024x768x32,800x600x32,keep\n"
+                                "if linux \"$vornel_kernel\" 'quiet' 'x='\\'';reboot;'\\''' "
+                                "\"vornel.area=$vornel_area_uuid\"; then\n"
+                                "if initrd '/r/initrd.img'; then\nboot\n"));
+    EXPECT_THAT(text, HasSubstr("set vornel_kernel='/m/memtest.bin'\n"
+                                "if [ \"$grub_platform\" = efi -a -f '/m/memtest.efi' ]; then\n"
+                                "set vornel_kernel='/m/memtest.efi'\nfi\n"));
+    EXPECT_THAT(text, HasSubstr("'console=ttyS0' \"vornel.area=$vornel_area_uuid\"; then\nboot\n"));
+    EXPECT_THAT(text, HasSubstr("elif [ \"$shim_lock\" = y ]; then\n"
+                                "echo '安全启动已开启：固件拒绝了这个程序，因为它没有受信任的签名。'\n"));
+    EXPECT_THAT(text, Not(HasSubstr("set vornel_kernel='/r/vmlinuz'\nif [ \"$grub_platform\" = efi")));
     ExpectGrubParses(config);
 }
 
@@ -209,7 +240,7 @@ TEST(TranslateMenusTest, HostileTitlesAndFileNamesStayInsideTheirQuotes) {
                      "map --hook", "chainloader (0xff)", "title c\r\x1b[2J\x7f", "reboot"});
     EXPECT_THAT(config, HasSubstr("menuentry " + GrubQuote(hostile) + " {"));
     EXPECT_THAT(config, HasSubstr("initrd16 '/x'\\'';reboot;'\\''.iso'"));
-    EXPECT_THAT(config, HasSubstr("loopback vornel_iso '/x'\\'';reboot;'\\''.iso'; then"));
+    EXPECT_THAT(config, HasSubstr("vornel_boot_iso_efi_program '/x'\\'';reboot;'\\''.iso'\n"));
     EXPECT_THAT(config, HasSubstr("menuentry 'c  [2J ' {"));
     EXPECT_THAT(config, Not(HasSubstr("\r")));
     ExpectGrubParses(config);

@@ -33,14 +33,6 @@ class UefiStickBoot : public ToolMadeStickBoot {
             {{"boot/customISO_0.img", PowerOffFloppy()}, {"boot/customISO_1.iso", PowerOffEfiIso()}});
     }
 
-    // Chooses the entry `below` rows under the first, once the menu is on screen.
-    void Choose(int below) {
-        std::vector<std::string> keys = {"home"};
-        keys.insert(keys.end(), static_cast<std::size_t>(below), "down");
-        keys.push_back("ret");
-        Keys(keys);
-    }
-
     // The menu on the graphical screen in the theme's look (mostly its blue), while the serial
     // line has the text menu. The theme shows only once the Chinese font has loaded.
     void ExpectThemedScreen() {
@@ -51,12 +43,8 @@ class UefiStickBoot : public ToolMadeStickBoot {
         EXPECT_GT(screen.ShareOf(kThemeBlue), 0.5);
     }
 
-    // The entry says `message`; one key (Esc) brings the menu back.
-    void ExpectMessageThenMenu(const std::string& message) {
-        ASSERT_GT(WaitForSerial(message), 0) << message << "\n" << SerialSoFar();
-        const int drawn = CountOnSerial(kLastTitle);
-        Keys({"esc"});
-        ASSERT_GT(WaitForSerial(kLastTitle, drawn, 60), 0) << "the menu did not come back\n" << SerialSoFar();
+    void ChooseExpectingMessage(int below, const std::string& message) {
+        ToolMadeStickBoot::ChooseExpectingMessage(below, message, kLastTitle);
     }
 };
 
@@ -67,9 +55,8 @@ TEST_F(UefiStickBoot, UsbHddStickBootsOnUefiAndBiosAndTheRestoredStickOnNeither)
     Start(300);
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu on UEFI";
     ExpectThemedScreen();
-    Choose(1);
-    ExpectMessageThenMenu(kBiosOnly);
-    Choose(2);
+    ChooseExpectingMessage(1, kBiosOnly);
+    ChooseEntry(2);
     const BootRun uefi = Finish();
     EXPECT_EQ(uefi.exitCode, QemuExitCode(kEfiExitValue)) << uefi.serial;
     EXPECT_EQ(uefi.serial.find("错误"), std::string::npos) << uefi.serial; // GRUB's "error:" in Chinese
@@ -78,9 +65,8 @@ TEST_F(UefiStickBoot, UsbHddStickBootsOnUefiAndBiosAndTheRestoredStickOnNeither)
     Start(240);
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu on the BIOS";
     ExpectThemedScreen();
-    Choose(0); // the PC has no second disk
-    ExpectMessageThenMenu("这台电脑没有磁盘 (hd1)");
-    Choose(1);
+    ChooseExpectingMessage(0, "这台电脑没有磁盘 (hd1)"); // the PC has no second disk
+    ChooseEntry(1);
     const BootRun bios = Finish();
     EXPECT_EQ(bios.exitCode, QemuExitCode(kFloppyExitValue)) << bios.serial;
     EXPECT_EQ(bios.serial.find("错误"), std::string::npos) << bios.serial;
@@ -98,9 +84,8 @@ TEST_F(UefiStickBoot, UsbZipStickUnderSecureBootShowsTheMenuAndRefusesAnUnsigned
     Start(300);
     ASSERT_GT(WaitForSerial(kLastTitle), 0) << "no menu under Secure Boot";
     ExpectThemedScreen();
-    Choose(2);
-    ExpectMessageThenMenu("安全启动已开启");
-    Choose(3); // power off
+    ChooseExpectingMessage(2, "安全启动已开启");
+    ChooseEntry(3); // power off
     const BootRun run = Finish();
     EXPECT_EQ(run.exitCode, 0) << run.serial;
 }

@@ -21,35 +21,13 @@ fi
 
 work=$out/work
 rm -rf "$work"
-mkdir -p "$work/kernel" "$work/initramfs/bin" "$work/initramfs/modules"
+mkdir -p "$work/kernel" "$work/initramfs/bin"
 for d in proc sys dev mnt iso; do mkdir -p "$work/initramfs/$d"; done
 
 # Only the kernel and the modules that reach a USB stick's FAT and an ISO file on it.
-dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$work/kernel" --wildcards './boot/vmlinuz-*' \
-  './lib/modules/*/kernel/drivers/usb/*' './lib/modules/*/kernel/drivers/scsi/*' \
-  './lib/modules/*/kernel/drivers/block/loop.ko' './lib/modules/*/kernel/drivers/cdrom/*' \
-  './lib/modules/*/kernel/fs/isofs/*' './lib/modules/*/kernel/fs/fat/*' './lib/modules/*/kernel/fs/nls/*' \
-  './lib/modules/*/kernel/lib/*' './lib/modules/*/kernel/block/*' './lib/modules/*/kernel/crypto/*'
-modules=$(echo "$work"/kernel/lib/modules/*/kernel)
-
-# Insert order: every module after the modules it depends on (its .modinfo "depends=").
-order=""
-add_module() {
-  local name file dep
-  name=$(echo "$1" | tr - _)
-  case " $order " in *" $name "*) return ;; esac
-  file=$(find "$modules" -name "$(echo "$1" | tr _ '?').ko" | head -n 1)
-  [ -n "$file" ] || { echo "module $1 not in $deb" >&2; exit 1; }
-  for dep in $(strings "$file" | sed -n 's/^depends=//p' | head -n 1 | tr , ' '); do
-    add_module "$dep"
-  done
-  cp "$file" "$work/initramfs/modules/$name.ko"
-  order="$order $name"
-}
-for m in xhci_pci usb_storage sd_mod loop isofs vfat nls_cp437 nls_ascii nls_utf8; do
-  add_module "$m"
-done
-echo "$order" >"$work/initramfs/modules/order"
+. "$(dirname "$0")/../../support/kernel-modules.sh"
+kernel_with_modules "$deb" "$work/kernel" xhci_pci usb_storage sd_mod loop isofs vfat nls_cp437 nls_ascii nls_utf8
+mv "$work/kernel/modules" "$work/initramfs/modules"
 
 cp /bin/busybox "$work/initramfs/bin/busybox"
 cat >"$work/initramfs/init" <<'EOF'
@@ -94,7 +72,7 @@ chmod +x "$work/initramfs/init"
 make_iso() { # NAME KERNEL_PATH INITRD_PATH LABEL
   tree=$work/$1
   mkdir -p "$tree$(dirname "$2")" "$tree$(dirname "$3")"
-  cp "$work"/kernel/boot/vmlinuz-* "$tree$2"
+  cp "$work/kernel/vmlinuz" "$tree$2"
   cp "$work/initrd.img" "$tree$3"
   echo "$1" >"$tree/marker"
 }

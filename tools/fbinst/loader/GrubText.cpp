@@ -108,6 +108,21 @@ std::string GrubQuote(std::string_view text) {
     return quoted;
 }
 
+std::string FillIn(std::string_view text,
+                   std::initializer_list<std::pair<std::string_view, std::string_view>> fills) {
+    std::string filled(text);
+    for (auto [marker, lines] : fills) {
+        if (lines.ends_with('\n')) {
+            lines.remove_suffix(1);
+        }
+        for (auto at = filled.find(marker); at != std::string::npos;
+             at = filled.find(marker, at + lines.size())) {
+            filled.replace(at, marker.size(), lines);
+        }
+    }
+    return filled;
+}
+
 std::string MenuText(std::string_view raw) {
     std::string text;
     if (IsValidUtf8(raw)) {

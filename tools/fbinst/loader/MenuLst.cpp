@@ -51,6 +51,31 @@ std::optional<int> HardDisk(const std::string& word) {
     return ParseCount(std::string_view(lower).substr(3, lower.size() - 4));
 }
 
+// "kernel (ud)/FILE ARGUMENTS...", then "initrd (ud)/FILE" or nothing.
+std::optional<BootAction> MatchKernel(const std::vector<Words>& commands) {
+    if (commands.empty() || commands.size() > 2 || commands[0].size() < 2 ||
+        !Is({commands[0][0]}, {"kernel"})) {
+        return std::nullopt;
+    }
+    Kernel kernel;
+    if (auto file = BootAreaFile(commands[0][1])) {
+        kernel.file = *file;
+    } else {
+        return std::nullopt;
+    }
+    kernel.arguments.assign(commands[0].begin() + 2, commands[0].end());
+    if (commands.size() == 2) {
+        if (commands[1].size() != 2 || !Is({commands[1][0]}, {"initrd"})) {
+            return std::nullopt;
+        }
+        kernel.initrd = BootAreaFile(commands[1][1]);
+        if (!kernel.initrd) {
+            return std::nullopt;
+        }
+    }
+    return kernel;
+}
+
 std::optional<BootAction> MatchCommands(std::vector<Words> commands) {
     if (!commands.empty() && Is(commands.back(), {"boot"})) {
         commands.pop_back(); // grub4dos boots at the end of an entry anyway
@@ -79,7 +104,7 @@ std::optional<BootAction> MatchCommands(std::vector<Words> commands) {
             return FloppyInMemory{*image};
         }
     }
-    return std::nullopt;
+    return MatchKernel(commands);
 }
 
 BootAction ActionOf(const std::vector<std::string>& lines) {

@@ -21,6 +21,13 @@ struct FloppyInMemory {
 struct LocalDisk {
     int disk = 0;
 };
+// A kernel of the boot area with its command line, and the initrd it is given (grub4dos's
+// "kernel (ud)/FILE ARGUMENTS..." and "initrd (ud)/FILE").
+struct Kernel {
+    std::string file;
+    std::vector<std::string> arguments;
+    std::optional<std::string> initrd;
+};
 struct Reboot {};
 struct Halt {};
 struct NoCommands {};
@@ -29,8 +36,8 @@ struct UnsupportedCommands {
     std::vector<std::string> lines;
 };
 
-using BootAction =
-    std::variant<IsoInMemory, FloppyInMemory, LocalDisk, Reboot, Halt, NoCommands, UnsupportedCommands>;
+using BootAction = std::variant<IsoInMemory, FloppyInMemory, LocalDisk, Kernel, Reboot, Halt, NoCommands,
+                                UnsupportedCommands>;
 
 struct MenuLstEntry {
     std::string title; // as written; not yet made screen-safe

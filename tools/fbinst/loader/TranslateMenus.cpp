@@ -8,7 +8,9 @@
 // GRUB for PC BIOS and GRUB for UEFI both read this config; "$grub_platform" ("pc" or "efi")
 // tells them apart where an entry boots differently on each.
 
+#include "loader/EfiLocalSystem.h"
 #include "loader/FbCfg.h"
+#include "loader/GrubScript.h"
 #include "loader/GrubText.h"
 #include "loader/IsoBoot.h"
 #include "loader/Loader.h"
@@ -94,41 +96,9 @@ void WriteBiosOnly(ConfigWriter& out, const std::string&) {
     out.WaitThenBack();
 }
 
-// An ISO on UEFI: the UEFI program at the removable-media path inside it, started from the ISO
-// through a loop device. That suits self-contained programs; under Secure Boot the firmware
-// (through shim) refuses one without a trusted signature.
+// An ISO on UEFI: the UEFI program inside it (see IsoEfiProgramCall).
 void WriteIsoEfiProgram(ConfigWriter& out, const std::string& image) {
-    out.Line("set vornel_efi_program=\"\"");
-    out.Open("if loopback vornel_iso " + GrubQuote(image) + "; then");
-    out.Line("set vornel_iso_open=y");
-    out.Open("for vornel_candidate in /EFI/BOOT/BOOTX64.EFI /efi/boot/bootx64.efi; do");
-    out.Open("if [ -z \"$vornel_efi_program\" -a -f \"(vornel_iso)$vornel_candidate\" ]; then");
-    out.Line("set vornel_efi_program=\"(vornel_iso)$vornel_candidate\"");
-    out.Close("fi");
-    out.Close("done");
-    out.Close("fi");
-    out.Open("if [ -z \"$vornel_efi_program\" ]; then");
-    out.Echo("这个镜像里没有UEFI启动程序。");
-    out.Echo(kBiosOnly);
-    out.WaitThenBack();
-    out.Else("elif chainloader \"$vornel_efi_program\"; then");
-    out.Line("boot");
-    out.Echo("镜像的UEFI启动程序已退出。");
-    out.WaitThenBack();
-    // chainloader has printed its error ("bad shim signature" when Secure Boot refused).
-    out.Else("elif [ \"$shim_lock\" = y ]; then");
-    out.Echo("安全启动已开启：固件拒绝了这个镜像的UEFI启动程序，因为它没有受信任的签名。");
-    out.Echo("请在固件设置中关闭安全启动后再试，或在传统BIOS模式下启动此项。");
-    out.BackAfterGrubError();
-    out.Else();
-    out.Echo("无法启动这个镜像的UEFI启动程序。");
-    out.BackAfterGrubError();
-    out.Close("fi");
-    // Chosen again, the entry makes the loop device anew.
-    out.Open("if [ \"$vornel_iso_open\" = y ]; then");
-    out.Line("loopback -d vornel_iso");
-    out.Line("set vornel_iso_open=\"\"");
-    out.Close("fi");
+    out.Line(IsoEfiProgramCall(image));
 }
 
 // Every way an ISO entry can start, on either platform: from what the ISO holds when it can (its
@@ -139,8 +109,9 @@ void WriteIsoAction(ConfigWriter& out, const std::string& image) {
     out.Close("fi");
 }
 
-// On BIOS the disk's boot sector; UEFI firmware numbers no disks for us, so there the firmware
-// gets control back and starts its next boot entry, normally the PC's own disk.
+// On BIOS the disk's boot sector. UEFI firmware numbers no disks for us: there the PC's own
+// system is looked for on every other disk (see EfiLocalSystemCall), and only when there is none
+// does the firmware get control back, to start its next boot entry.
 void WriteLocalDiskBoot(ConfigWriter& out, int biosDisk) {
     // BIOS disk N is GRUB's (hdN) as well: the stick, booted, is hd0 for both.
     const std::string disk = "(hd" + std::to_string(biosDisk) + ")";
@@ -164,11 +135,62 @@ void WriteLocalDiskBoot(ConfigWriter& out, int biosDisk) {
     out.Echo("这台电脑没有磁盘 " + disk + "，无法从它启动。");
     out.WaitThenBack();
     out.Close("fi");
-    out.Else();
+    out.Else("elif ! " + EfiLocalSystemCall() + "; then");
     out.Echo("正在交还给电脑的固件，由它从下一个启动项（通常是本机硬盘）启动……");
     out.Line("exit");
     out.Echo("固件没有接管启动。");
     out.WaitThenBack();
+    out.Close("fi");
+}
+
+// A kernel of the boot area with its command line, on either platform. A program that comes as
+// a pair, FILE.bin for the PC BIOS and FILE.efi for UEFI (as memtest86+ does), starts as its .efi
+// twin on UEFI when the boot area holds one. The kernel gets the screen in a graphics mode and
+// learns which partition it came from (vornel.area=its file-system id), so a system that works
+// with its stick finds the stick again. Under Secure Boot, shim refuses an unsigned kernel.
+void WriteKernelBoot(ConfigWriter& out, const Kernel& kernel) {
+    out.Line("set root=\"$vornel_area\"");
+    out.Line("set vornel_kernel=" + GrubQuote(kernel.file));
+    if (platform::AsciiLower(kernel.file).ends_with(".bin")) {
+        const std::string twin = kernel.file.substr(0, kernel.file.size() - 4) + ".efi";
+        out.Open("if [ \"$grub_platform\" = efi -a -f " + GrubQuote(twin) + " ]; then");
+        out.Line("set vornel_kernel=" + GrubQuote(twin));
+        out.Close("fi");
+    }
+    out.Open("if [ ! -f " + GrubQuote(kernel.file) + " ]; then");
+    out.Echo("找不到文件：" + kernel.file);
+    out.WaitThenBack();
+    if (kernel.initrd) {
+        out.Else("elif [ ! -f " + GrubQuote(*kernel.initrd) + " ]; then");
+        out.Echo("找不到文件：" + *kernel.initrd);
+        out.WaitThenBack();
+    }
+    out.Else();
+    out.Line("probe --set=vornel_area_uuid --fs-uuid \"($vornel_area)\"");
+    out.Line("set gfxpayload=1024x768x32,800x600x32,keep");
+    std::string load = "linux \"$vornel_kernel\"";
+    for (const std::string& argument : kernel.arguments) {
+        load += " " + GrubQuote(argument);
+    }
+    out.Open("if " + load + " \"vornel.area=$vornel_area_uuid\"; then");
+    if (kernel.initrd) {
+        out.Open("if initrd " + GrubQuote(*kernel.initrd) + "; then");
+        out.Line("boot");
+        out.Close("fi");
+    } else {
+        out.Line("boot");
+    }
+    out.Echo("无法启动：文件可能已损坏，或内存不够。");
+    out.BackAfterGrubError();
+    // linux has printed its error ("bad shim signature" when Secure Boot refused the kernel).
+    out.Else("elif [ \"$shim_lock\" = y ]; then");
+    out.Echo("安全启动已开启：固件拒绝了这个程序，因为它没有受信任的签名。");
+    out.Echo("请在固件设置中关闭安全启动后再试，或在传统BIOS模式下启动此项。");
+    out.BackAfterGrubError();
+    out.Else();
+    out.Echo("无法启动：文件可能已损坏，或内存不够。");
+    out.BackAfterGrubError();
+    out.Close("fi");
     out.Close("fi");
 }
 
@@ -179,6 +201,8 @@ void WriteAction(ConfigWriter& out, const BootAction& action) {
         WriteImageBoot(out, floppy->image, "floppy", WriteBiosOnly);
     } else if (const auto* local = std::get_if<LocalDisk>(&action)) {
         WriteLocalDiskBoot(out, local->disk);
+    } else if (const auto* kernel = std::get_if<Kernel>(&action)) {
+        WriteKernelBoot(out, *kernel);
     } else if (std::holds_alternative<Reboot>(action)) {
         out.Line("reboot");
     } else if (std::holds_alternative<Halt>(action)) {
@@ -338,9 +362,12 @@ void WritePreamble(ConfigWriter& out) {
     out.Line("set vornel_area=\"$root\"");
     out.Line("export vornel_area");
     out.Close("fi");
-    ConfigWriter sayAndWait;
-    sayAndWait.WaitThenBack();
-    out.Line(IsoBootFunction(std::move(sayAndWait).Text()));
+    ConfigWriter afterMessage, afterGrubError;
+    afterMessage.WaitThenBack();
+    afterGrubError.BackAfterGrubError();
+    const MenuReturn back{std::move(afterMessage).Text(), std::move(afterGrubError).Text()};
+    out.Line(kSharedScript);
+    out.Line(IsoBootFunctions(back) + EfiLocalSystemFunctions(back));
     // The Chinese titles need the Unicode font on the graphical terminal; the serial line, when
     // there is one, gets the menu too. Secure Boot lets GRUB load no font from the stick, but
     // Debian's signed GRUB for UEFI carries the same font inside its signed image.
@@ -353,6 +380,9 @@ void WritePreamble(ConfigWriter& out) {
     out.Line("set locale_dir=\"($vornel_area)/" + std::string(kLocaleDir) + "\"");
     out.Line("set lang=zh_CN");
     out.Line("export locale_dir lang");
+    // The menu's terminal, for the entries that hand the screen to a UEFI program and take it back.
+    out.Line("set vornel_menu_output=console");
+    out.Line("export vornel_menu_output");
     out.Open("if loadfont \"$vornel_font\"; then");
     out.Line("set gfxmode=auto");
     // The theme draws the graphical screen; the serial line keeps GRUB's text menu.
@@ -360,6 +390,7 @@ void WritePreamble(ConfigWriter& out) {
     out.Line("set theme=\"($vornel_area)/" + std::string(kThemePath) + "\"");
     out.Line("export theme");
     out.Close("fi");
+    out.Line("set vornel_menu_output=gfxterm");
     out.Line("terminal_output gfxterm $vornel_serial");
     out.Close("fi");
 }
