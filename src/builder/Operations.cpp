@@ -93,7 +93,8 @@ void Attempt(OperationHost& host, OperationLog& log, const std::function<void()>
         const std::string shown = failure::WithLogPlace(failure::ChineseText(failure), log.Path());
         log.Failed(failure, shown);
         host.ShowMessage(shown);
-        if (failure.kind == Kind::MakeCommandFailed || failure.kind == Kind::RestoreCommandFailed)
+        if (failure.kind == Kind::MakeCommandFailed || failure.kind == Kind::RestoreCommandFailed ||
+            failure.kind == Kind::FakeCapacity)
             host.HideProgress();
         if (failure.kind == Kind::ListFileMissing)
             host.Terminate();
@@ -282,23 +283,24 @@ std::vector<ToolCommand> BuildCommands(const std::string& workFolder, char lette
     commands.push_back(
         {disktool::FormatLine(prefix, zipMode, BootAreaMiB(contentSize), ImagePartitionsMiB(images)),
          "格式化U盘",
-         {"正在格式化U盘", "", 0}});
+         {"正在格式化U盘", "", 0, "正在检测U盘的实际容量"}});
     for (const std::string& line : disktool::StartMenuLines(prefix))
-        commands.push_back({line, "写入启动菜单", {"正在写入启动菜单", "", 0}});
+        commands.push_back({line, "写入启动菜单", {"正在写入启动菜单", "", 0, ""}});
     for (const std::string& entry : fileList) {
         const std::string onStick = package::NativePath(entry);
         commands.push_back(
             {disktool::AddLine(prefix, onStick, workFolder + entry),
              "复制文件 " + onStick + " ",
-             {"正在复制文件 " + onStick, "正在校验 " + onStick, SizeOf(workFolder + onStick)}});
+             {"正在复制文件 " + onStick, "正在校验 " + onStick, SizeOf(workFolder + onStick), ""}});
     }
     for (size_t n = 0; n < images.size(); ++n) {
         const std::string& shown = images[n].item.ImagePath;
-        commands.push_back({images[n].partitionSlot != 0
-                                ? disktool::AddImageLine(prefix, images[n].partitionSlot, images[n].onDisk)
-                                : disktool::AddLine(prefix, CustomImageOnStick(n, shown), images[n].onDisk),
-                            "复制自定义镜像 " + shown + " ",
-                            {"正在复制自定义镜像 " + shown, "正在校验 " + shown, SizeOf(images[n].onDisk)}});
+        commands.push_back(
+            {images[n].partitionSlot != 0
+                 ? disktool::AddImageLine(prefix, images[n].partitionSlot, images[n].onDisk)
+                 : disktool::AddLine(prefix, CustomImageOnStick(n, shown), images[n].onDisk),
+             "复制自定义镜像 " + shown + " ",
+             {"正在复制自定义镜像 " + shown, "正在校验 " + shown, SizeOf(images[n].onDisk), ""}});
     }
     return commands;
 }
@@ -310,9 +312,10 @@ Failure ToolFailure(Kind kind, const ToolCommand& command, const platform::Proce
     if (!outcome.exited)
         return Failure(kind, command.step, ToolEnd::Signal, outcome.signal, outcome.lastErrorLine,
                        workFolder);
-    return Failure(kind, command.step,
-                   disktool::GotNoRights(outcome.exitCode) ? ToolEnd::NoRights : ToolEnd::ExitCode,
-                   outcome.exitCode, outcome.lastErrorLine, workFolder);
+    const ToolEnd end = disktool::GotNoRights(outcome.exitCode)          ? ToolEnd::NoRights
+                        : outcome.exitCode == disktool::kExitCopyDiffers ? ToolEnd::CopyDiffers
+                                                                         : ToolEnd::ExitCode;
+    return Failure(kind, command.step, end, outcome.exitCode, outcome.lastErrorLine, workFolder);
 }
 
 // Runs the commands in order, each to its end, showing their progress and logging each; the first
@@ -321,9 +324,12 @@ void RunCommands(OperationHost& host, const OperationEnvironment& environment,
                  const std::vector<ToolCommand>& commands, Kind failed, const std::string& workFolder,
                  OperationLog& log) {
     std::uint64_t totalBytes = 0;
-    for (const auto& command : commands)
+    std::size_t steps = commands.size();
+    for (const auto& command : commands) {
         totalBytes += command.progress.bytes;
-    progress::OperationProgress tracker(totalBytes, commands.size());
+        steps += command.progress.capacity.empty() ? 0 : 1;
+    }
+    progress::OperationProgress tracker(totalBytes, steps);
     const auto show = [&] { host.ShowProgress(tracker.View(progress::Clock::now())); };
     const auto apply = [&](const progress::Record& record) {
         tracker.Apply(record, progress::Clock::now());
@@ -353,6 +359,7 @@ void Make(OperationHost& host, const OperationEnvironment& environment, const Ta
     std::vector<CustomImage> images;
     std::int64_t contentSize = 0;
     bool zipMode = false;
+    std::int64_t capacity = 0;
     try {
         ExtractPackage(host, environment.dataFolder + kPackageName, workFolder, log);
         MakeToolRunnable(workFolder);
@@ -360,7 +367,7 @@ void Make(OperationHost& host, const OperationEnvironment& environment, const Ta
         zipMode = host.ZipModeSelected();
         fileList = CheckedFileList(workFolder, contentSize);
         images = CheckedImages(environment.dataFolder, zipMode, contentSize);
-        const std::int64_t capacity = environment.drives->TotalBytes(target.letter).value_or(0);
+        capacity = environment.drives->TotalBytes(target.letter).value_or(0);
         const std::vector<std::int64_t> partitionsMiB = ImagePartitionsMiB(images);
         const std::int64_t needed = StickBytesNeeded(contentSize, partitionsMiB);
         log.Line("content: " + std::to_string(fileList.size()) + " files and " +
@@ -386,9 +393,18 @@ void Make(OperationHost& host, const OperationEnvironment& environment, const Ta
     log.Line("the user answered Yes");
 
     BusyScope busy(host);
-    RunCommands(host, environment,
-                BuildCommands(workFolder, target.letter, zipMode, contentSize, fileList, images),
-                Kind::MakeCommandFailed, workFolder, log);
+    try {
+        RunCommands(host, environment,
+                    BuildCommands(workFolder, target.letter, zipMode, contentSize, fileList, images),
+                    Kind::MakeCommandFailed, workFolder, log);
+    } catch (const Failure& failure) {
+        // A stick that keeps less than it reports is refused before the format: nothing is made,
+        // so nothing is left to look at either.
+        if (failure.toolEnd != ToolEnd::ExitCode || failure.code != disktool::kExitFakeCapacity)
+            throw;
+        DeleteFolderTree(workFolder);
+        throw Failure(Kind::FakeCapacity, target.line, 0, capacity);
+    }
     DeleteFolderTree(workFolder);
     busy.Leave();
     host.HideProgress();
@@ -414,7 +430,7 @@ void Restore(OperationHost& host, const OperationEnvironment& environment, const
         throw;
     }
     const std::string line = disktool::RestoreLine(disktool::ToolPrefix(workFolder, target.letter));
-    RunCommands(host, environment, {{line, "还原U盘空间", {"正在还原U盘空间", "", 0}}},
+    RunCommands(host, environment, {{line, "还原U盘空间", {"正在还原U盘空间", "", 0, ""}}},
                 Kind::RestoreCommandFailed, workFolder, log);
     DeleteFolderTree(workFolder);
     busy.Leave();

@@ -11,6 +11,13 @@ constexpr int kExitUsage = 2;
 // The stick needs administrator rights and they could not be asked for (pkexec is missing, or the
 // root-only form was run as a user). Nothing was written.
 constexpr int kExitNoRights = 3;
+// The capacity check before a boot format found that the stick keeps less than it reports: marks
+// written across it came back lost or mixed up. Nothing but the marks was written, and what they
+// covered was put back.
+constexpr int kExitFakeCapacity = 4;
+// A copy read back from the stick's medium differs from its source: the stick does not keep what
+// is written to it. The copy was removed.
+constexpr int kExitCopyDiffers = 5;
 
 // The tool becomes pkexec to ask for rights, so pkexec's refusals end it: the password dialog was
 // dismissed, or the user is not authorized (or there was no authentication agent to ask).

@@ -37,6 +37,9 @@ std::string ToolCause(const Failure& f) {
     case ToolEnd::NoRights:
         cause = "磁盘工具 fbinst.exe 没有获得操作U盘的权限，错误码 " + std::to_string(f.code);
         break;
+    case ToolEnd::CopyDiffers:
+        cause = "从U盘读回的数据与写入的不同，这个U盘没能保存写入的数据，可能已经损坏";
+        break;
     case ToolEnd::ExitCode:
         cause = "磁盘工具 fbinst.exe 返回错误码 " + std::to_string(f.code);
         break;
@@ -113,6 +116,10 @@ std::string ChineseText(const Failure& f) {
     case Kind::RestoreCommandFailed:
         return "还原失败：" + s + "时出错（" + ToolCause(f) +
                "）。U盘可能无法使用，请检查U盘后重试。临时文件保留在 " + f.place;
+    case Kind::FakeCapacity:
+        return "容量检测失败：这个U盘报告的容量是 " + MiB(f.available) +
+               " MB，但它实际的容量比这小，写到后面的数据会丢失或覆盖前面的数据。这是虚标容量的U盘，"
+               "不能用来制作启动盘，也不要用它保存数据！\r制作已停止，U盘没有被格式化。";
     }
     return f.what();
 }

@@ -25,6 +25,8 @@ std::string ToolEndText(ToolEnd end, int code) {
         return "it was ended by signal " + std::to_string(code);
     case ToolEnd::NoRights:
         return "it got no rights on the drive, exit code " + std::to_string(code);
+    case ToolEnd::CopyDiffers:
+        return "the copy read back from the drive differs, exit code " + std::to_string(code);
     case ToolEnd::ExitCode:
         break;
     }
@@ -51,6 +53,9 @@ std::string English(const Failure& f) {
         return "The decompressor cannot start" + because;
     case Kind::NoRoomToExtract:
         return "Not enough free space to extract into " + Quoted(f.subject) + Sizes(f.needed, f.available);
+    case Kind::FakeCapacity:
+        return "The drive " + Quoted(f.subject) + " keeps less than the " + std::to_string(f.available) +
+               " bytes it reports: the disk tool's capacity check failed" + because;
     case Kind::MakeCommandFailed:
     case Kind::RestoreCommandFailed:
         return "The disk tool failed at the step " + Quoted(f.subject) + " (" +
@@ -86,8 +91,9 @@ const char* KindName(Kind kind) {
         "ToolNotInPackage",   "NoDrive",           "NotRemovable",       "WorkFolder",
         "ListFileMissing",    "ListedFileMissing", "ListedPathOutside",  "ListedFileTooLarge",
         "ImageMissing",       "ImagePathMisfit",   "ImagePathRefused",   "ImageTooLarge",
-        "TooManyLargeImages", "StickTooSmall",     "MakeCommandFailed",  "RestoreCommandFailed"};
-    static_assert(std::size(kNames) == static_cast<std::size_t>(Kind::RestoreCommandFailed) + 1);
+        "TooManyLargeImages", "StickTooSmall",     "MakeCommandFailed",  "RestoreCommandFailed",
+        "FakeCapacity"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(Kind::FakeCapacity) + 1);
     return kNames[static_cast<std::size_t>(kind)];
 }
 

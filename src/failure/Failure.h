@@ -43,14 +43,18 @@ enum class Kind {
     // the tool's last line on standard error, code as toolEnd says.
     MakeCommandFailed,
     RestoreCommandFailed,
+    // The disk tool's capacity check found that the stick keeps less than it reports: subject is
+    // the drive's line, available the capacity it reports. Nothing was formatted.
+    FakeCapacity,
 };
 
 // How a disk tool command ended when it failed; what `code` holds.
 enum class ToolEnd {
-    NotStarted, // errno of the start
-    Signal,     // the signal
-    NoRights,   // the exit code
-    ExitCode,   // the exit code
+    NotStarted,  // errno of the start
+    Signal,      // the signal
+    NoRights,    // the exit code
+    CopyDiffers, // the exit code: a copy read back from the stick differs from its source
+    ExitCode,    // the exit code
 };
 
 class Failure : public std::runtime_error {

@@ -30,15 +30,21 @@ void OperationProgress::Begin(const StepInfo& step) {
     step_ = step;
     latest_ = Record{};
     copied_ = checked_ = 0;
-    stepFraction_ = 0;
+    stepFraction_ = capacityFraction_ = 0;
     failed_ = false;
 }
 
 void OperationProgress::Apply(const Record& record, Clock::time_point now) {
     if (failed_)
         return;
+    // The capacity check is a step of its own: the command's next record ends it.
+    if (latest_.phase == Phase::Capacity && record.phase != Phase::Capacity)
+        ++stepsDone_;
     latest_ = record;
     switch (record.phase) {
+    case Phase::Capacity:
+        capacityFraction_ = std::max(capacityFraction_, Fraction(record.done, record.total));
+        return;
     case Phase::Step:
         stepFraction_ = std::max(stepFraction_, Fraction(record.done, record.total));
         return;
@@ -59,7 +65,7 @@ void OperationProgress::Finish() {
     finishedWork_ += 2 * step_.bytes;
     copied_ = checked_ = 0;
     step_.bytes = 0;
-    stepFraction_ = 0;
+    stepFraction_ = capacityFraction_ = 0;
     ++stepsDone_;
 }
 
@@ -74,13 +80,17 @@ std::uint64_t OperationProgress::WorkDone() const {
 ProgressView OperationProgress::View(Clock::time_point now) const {
     ProgressView view;
     const bool checking = latest_.phase == Phase::Check && !step_.checking.empty();
-    view.step = (failed_ ? "出错停止：" : "") + (checking ? step_.checking : step_.doing);
+    const bool capacity = latest_.phase == Phase::Capacity && !step_.capacity.empty();
+    view.step = (failed_ ? "出错停止：" : "") + (capacity   ? step_.capacity
+                                                 : checking ? step_.checking
+                                                            : step_.doing);
+    const double stepFraction = capacity ? capacityFraction_ : stepFraction_;
     if (step_.bytes > 0)
         view.stepPercent = Percent(Fraction(checking ? checked_ : copied_, step_.bytes));
     else
-        view.stepPercent = Percent(stepFraction_);
+        view.stepPercent = Percent(stepFraction);
     view.overallPercent = totalWork_ > 0 ? Percent(Fraction(WorkDone(), totalWork_))
-                                         : Percent((static_cast<double>(stepsDone_) + stepFraction_) /
+                                         : Percent((static_cast<double>(stepsDone_) + stepFraction) /
                                                    static_cast<double>(std::max<std::size_t>(steps_, 1)));
     if (failed_ || samples_.size() < 2 || now - samples_.back().at > kSpeedWindow)
         return view;

@@ -18,6 +18,8 @@ struct StepInfo {
     std::string doing;       // "正在复制文件 boot/a.img"
     std::string checking;    // shown while the copy is read back; empty for steps without a file
     std::uint64_t bytes = 0; // the file's size; 0 for steps without a file
+    std::string capacity;    // shown while the stick's capacity is checked, a step of its own before
+                             // the rest of the command; empty for commands without the check
 };
 
 struct ProgressView {
@@ -54,6 +56,7 @@ class OperationProgress {
     std::uint64_t copied_ = 0;
     std::uint64_t checked_ = 0;
     double stepFraction_ = 0;
+    double capacityFraction_ = 0;
     bool failed_ = false;
     struct Sample {
         Clock::time_point at;

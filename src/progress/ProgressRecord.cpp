@@ -1,6 +1,7 @@
 #include "progress/ProgressRecord.h"
 
 #include <charconv>
+#include <iterator>
 
 namespace vornel::progress {
 
@@ -8,7 +9,8 @@ const char* const kProgressEnvironment = "VORNEL_PROGRESS_ON_STDIN";
 
 namespace {
 
-constexpr std::string_view kPhaseNames[] = {"step", "copy", "check"};
+constexpr std::string_view kPhaseNames[] = {"step", "copy", "check", "capacity"};
+constexpr int kPhases = static_cast<int>(std::size(kPhaseNames));
 // A line longer than any record is noise: it is dropped rather than kept growing.
 constexpr std::size_t kLongestLine = 64;
 
@@ -32,9 +34,9 @@ std::optional<Record> ParseRecord(std::string_view line) {
     Record record;
     const std::string_view name = line.substr(0, first);
     int phase = 0;
-    while (phase < 3 && kPhaseNames[phase] != name)
+    while (phase < kPhases && kPhaseNames[phase] != name)
         ++phase;
-    if (phase == 3 || !ParseNumber(line.substr(first + 1, second - first - 1), record.done) ||
+    if (phase == kPhases || !ParseNumber(line.substr(first + 1, second - first - 1), record.done) ||
         !ParseNumber(line.substr(second + 1), record.total) || record.done > record.total)
         return std::nullopt;
     record.phase = static_cast<Phase>(phase);

@@ -16,9 +16,10 @@ namespace vornel::progress {
 extern const char* const kProgressEnvironment;
 
 enum class Phase {
-    Step,  // format: steps done of all its steps
-    Copy,  // add: bytes of the file copied
-    Check, // add: bytes of the copy read back and compared
+    Step,     // format: steps done of all its steps
+    Copy,     // add: bytes of the file copied
+    Check,    // add: bytes of the copy read back and compared
+    Capacity, // format: the capacity check's marks written and read back, of all it writes and reads
 };
 
 struct Record {

@@ -432,6 +432,38 @@ TEST_F(OperationsTest, AFailingToolStopsTheCommandsAndIsNeverReportedAsSuccess) 
     EXPECT_NE(host.messages[0].find("格式化U盘时出错（无法启动磁盘工具 fbinst.exe）"), std::string::npos);
 }
 
+// A stick whose capacity check fails is refused at the format with a message of its own, and
+// nothing is left behind; a copy the stick does not keep names its file and says why.
+TEST_F(OperationsTest, AStickThatKeepsLessThanItReportsOrLosesACopyStopsTheMake) {
+    Pack();
+    ::setenv("FAKE_FBINST_FAIL_AT", "1", 1);
+    ::setenv("FAKE_FBINST_EXIT", "4", 1);
+    ::setenv("FAKE_FBINST_ERROR", "fbinst: the drive keeps less than the 8589934592 bytes it reports", 1);
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(host.messages, std::vector<std::string>{
+                                 "容量检测失败：这个U盘报告的容量是 8192 MB，但它实际的容量比这小，"
+                                 "写到后面的数据会丢失或覆盖前面的数据。这是虚标容量的U盘，"
+                                 "不能用来制作启动盘，也不要用它保存数据！\r制作已停止，U盘没有被格式化。"});
+    EXPECT_EQ(host.views.back().step, "hidden");
+    EXPECT_FALSE(host.Busy());
+    EXPECT_FALSE(fs::exists(Work()));
+
+    // The sixth command copies boot/a.bin (after the format, the three menu lines and menu.lst).
+    host.messages.clear();
+    fs::remove(temp.path() / "tool.log");
+    ::setenv("FAKE_FBINST_FAIL_AT", "6", 1);
+    ::setenv("FAKE_FBINST_EXIT", "5", 1);
+    ::setenv("FAKE_FBINST_ERROR", "fbinst: the copy of \"boot/a.bin\" read back from the drive differs", 1);
+    MakeBootDisk(host, environment);
+    EXPECT_EQ(host.messages,
+              std::vector<std::string>{"制作失败：复制文件 boot/a.bin 时出错（从U盘读回的数据与写入的不同，"
+                                       "这个U盘没能保存写入的数据，可能已经损坏：fbinst: the copy of "
+                                       "\"boot/a.bin\" read back from the drive differs）。"
+                                       "U盘上的启动系统不完整，请检查U盘后重新制作。临时文件保留在 " +
+                                       Work()});
+}
+
 TEST_F(OperationsTest, EachOperationLeavesALogThatAFailureNamesAndTheNewestLogsStay) {
     Pack();
     const fs::path logs = temp.path() / "logs";
@@ -474,7 +506,7 @@ TEST_F(OperationsTest, EachOperationLeavesALogThatAFailureNamesAndTheNewestLogsS
 
 TEST_F(OperationsTest, ProgressFollowsTheStepsAndTheToolsRecordsToTheEnd) {
     Pack();
-    ::setenv("FAKE_FBINST_RECORDS", "copy 400 1000;check 1000 1000", 1);
+    ::setenv("FAKE_FBINST_RECORDS", "capacity 1 2;copy 400 1000;check 1000 1000", 1);
     MakeBootDisk(host, environment);
     ASSERT_EQ(host.messages, std::vector<std::string>{"恭喜你，制作完成！"});
     ASSERT_GE(host.views.size(), 3u);
@@ -485,6 +517,7 @@ TEST_F(OperationsTest, ProgressFollowsTheStepsAndTheToolsRecordsToTheEnd) {
         return std::any_of(host.views.begin(), host.views.end(),
                            [&](const auto& v) { return v.step == step && v.stepPercent == percent; });
     };
+    EXPECT_TRUE(seen("正在检测U盘的实际容量", 50));
     EXPECT_TRUE(seen("正在复制文件 boot/a.bin", 40));
     EXPECT_TRUE(seen("正在校验 boot/a.bin", 100));
     for (size_t i = 1; i < host.views.size(); ++i)

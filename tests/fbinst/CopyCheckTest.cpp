@@ -11,6 +11,12 @@
 namespace vornel::fbinst::testing {
 namespace {
 
+// The check as add runs it: on the drive's medium.
+void Check(const std::string& image, const CopyOnDrive& copy, const std::string& source) {
+    const Disk disk(image, true, false);
+    CheckCopy(DriveMedium(disk, false), copy, source);
+}
+
 // A 64 MiB image drive G: with a 16 MiB boot area starting at sector 16384.
 std::string FormattedStick(const ScratchFolder& scratch) {
     const std::string image = scratch.Path() + "/stick.img";
@@ -83,11 +89,8 @@ TEST(FbinstCopyCheck, FindsAChangedByteAndAWrongLength) {
     const std::uint64_t fatStart = 16384 * 512;
     const auto runs = ParseClusterRuns(
         RunProgram({"mshowfat", "-i", image + "@@" + std::to_string(fatStart), "::/f.bin"}).out);
-    {
-        const Disk disk(image, true, false);
-        EXPECT_NO_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source));
-        EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size() + 100000, source), Failure);
-    }
+    EXPECT_NO_THROW(Check(image, {"f.bin", fatStart, runs, bytes.size()}, source));
+    EXPECT_THROW(Check(image, {"f.bin", fatStart, runs, bytes.size() + 100000}, source), Failure);
     // Change the one 'b' on the drive into 'a'.
     const std::string whole = ReadWholeFile(image);
     const std::size_t at = whole.find(bytes.substr(123000, 1000));
@@ -95,8 +98,17 @@ TEST(FbinstCopyCheck, FindsAChangedByteAndAWrongLength) {
     std::string changed = whole;
     changed[at + 456] = 'a';
     WriteWholeFile(image, changed);
-    const Disk disk(image, true, false);
-    EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source), Failure);
+    try {
+        Check(image, {"f.bin", fatStart, runs, bytes.size()}, source);
+        ADD_FAILURE() << "a changed byte passed";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.ExitCode(), disktool::kExitCopyDiffers);
+        EXPECT_NE(
+            std::string(failure.what())
+                .find("\"f.bin\" read back from the drive differs from \"" + source + "\" at byte 123456 "),
+            std::string::npos)
+            << failure.what();
+    }
 }
 
 // A file put in the hole another file left behind lies in two runs; both are compared at their
@@ -120,10 +132,7 @@ TEST(FbinstCopyCheck, AFileInTwoRunsIsComparedAtBothPlaces) {
     ASSERT_EQ(RunFbinstExe({"G:", "add", "c.bin", source}).exitCode, 0);
     const auto runs = ParseClusterRuns(RunProgram({"mshowfat", "-i", volume, "::/c.bin"}).out);
     ASSERT_EQ(runs.size(), 2u);
-    {
-        const Disk disk(image, true, false);
-        EXPECT_NO_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source));
-    }
+    EXPECT_NO_THROW(Check(image, {"c.bin", fatStart, runs, bytes.size()}, source));
 
     // The last byte of the file lies in the second run.
     std::array<std::uint8_t, 512> bootSector{};
@@ -139,8 +148,7 @@ TEST(FbinstCopyCheck, AFileInTwoRunsIsComparedAtBothPlaces) {
     std::string whole = ReadWholeFile(image);
     whole[lastByte] = static_cast<char>(whole[lastByte] ^ 1);
     WriteWholeFile(image, whole);
-    const Disk disk(image, true, false);
-    EXPECT_THROW(CheckCopy(disk, fatStart, runs, bytes.size(), source), Failure);
+    EXPECT_THROW(Check(image, {"c.bin", fatStart, runs, bytes.size()}, source), Failure);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The tool never writes a drive it was not meant to, and never reports a failed write as done.
 
+#include "CopyCheck.h"
 #include "Failure.h"
 #include "ImageChecks.h"
-#include "RawCheck.h"
 #include "Tool.h"
 
 #include <array>
@@ -220,7 +220,7 @@ TEST(FbinstBlockDevice, AnImageIsWrittenToItsPartitionAndReadBackFromTheMedium) 
         .put('y');
     disk.ReadAt(at / 512 * 512, sector);
     ASSERT_EQ(sector[at % 512], 'z') << "the cache no longer holds what was written";
-    EXPECT_THROW(CheckRawCopy(disk, {{0, start, bytes}}, source), Failure);
+    EXPECT_THROW(CheckRanges(DriveMedium(disk, false), {{0, start, bytes}}, source, "the image"), Failure);
 }
 
 // A stick as the system sees it: a block device the kernel scans for partitions. The tool holds it
@@ -255,6 +255,48 @@ TEST(FbinstBlockDevice, AStickIsFormattedTwiceAndWrittenWhileTheToolHoldsIt) {
     });
     EXPECT_EQ(RunInProcess({"C:", "add-menu", "-s", "fb.cfg", "default 0"}, stick.sources, err), 0) << err;
     release.join();
+}
+
+// add reads its copy back from the stick, not from the page cache: a byte that changes on the
+// medium (the image behind a loop device) while the cache still holds what was written fails it.
+TEST(FbinstBlockDevice, TheReadBackSeesTheStickNotTheCache) {
+    ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    MakeSparseImage(image, 64 << 20);
+    LoopStick loop(scratch.Path(), image, {});
+    if (loop.loop.empty())
+        GTEST_SKIP() << "no loop device here: " << loop.whyNot;
+    const FakeSdcTree& stick = loop.stick;
+    std::string err;
+    ASSERT_EQ(RunInProcess({"C:", "format", "-f", "-a", "-p", "8m", "-e", "16m"}, stick.sources, err), 0)
+        << err;
+    std::string bytes(300000, 'a');
+    bytes[123456] = 'b';
+    const std::string source = scratch.Path() + "/src.bin";
+    WriteWholeFile(source, bytes);
+    ASSERT_EQ(RunInProcess({"C:", "add", "f.bin", source}, stick.sources, err), 0) << err;
+
+    const std::uint64_t fatStart = 16384 * 512;
+    const CopyOnDrive copy{
+        "f.bin", fatStart,
+        ParseClusterRuns(
+            RunProgram({"mshowfat", "-i", image + "@@" + std::to_string(fatStart), "::/f.bin"}).out),
+        bytes.size()};
+    const std::size_t at = ReadWholeFile(image).find(bytes.substr(123000, 1000)) + 456;
+    const Disk disk(stick.node, false, false, stick.sources.sysfsRoot);
+    std::array<std::uint8_t, 512> sector{};
+    disk.ReadAt(at / 512 * 512, sector); // now in the cache
+    std::fstream(image, std::ios::in | std::ios::out | std::ios::binary)
+        .seekp(static_cast<std::streamoff>(at))
+        .put('a');
+    disk.ReadAt(at / 512 * 512, sector);
+    ASSERT_EQ(sector[at % 512], 'b') << "the cache no longer holds what was written";
+    try {
+        CheckCopy(DriveMedium(disk, false), copy, source);
+        ADD_FAILURE() << "the check read the cache";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.ExitCode(), disktool::kExitCopyDiffers) << failure.what();
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The progress channel read from real runs of the built tool on an image drive, as the window
 // reads it: format's steps, and an add's copy and read-back rising to the file's size.
 
+#include "CapacityCheck.h"
 #include "ImageChecks.h"
 #include "platform/Process.h"
 #include "progress/ProgressRecord.h"
@@ -70,6 +71,9 @@ TEST(FbinstProgressChannel, FormatStepsAndAnAddRiseToTheirEnd) {
     setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
     const ChannelRun format = RunWithChannel({"G:", "format", "-f", "-a", "-p", "8m", "-e", "120m"});
     ASSERT_TRUE(format.outcome.Succeeded());
+    // The capacity check, a phase of its own, comes first: each mark written and read back.
+    EXPECT_EQ(format.records.front().phase, Phase::Capacity);
+    ExpectRisingToTheEnd(format.records, Phase::Capacity, 2 * MarkPlaces(256 << 20).size());
     ExpectRisingToTheEnd(format.records, Phase::Step, 5);
 
     // Odd-sized, so the last piece of the copy and of the check is a partial one.

@@ -12,6 +12,7 @@ TEST(ProgressRecords, RoundTripAndWhatIsNotARecord) {
     EXPECT_EQ(FormatRecord(copy), "copy 5 4294967295\n");
     EXPECT_EQ(ParseRecord("copy 5 4294967295"), copy);
     EXPECT_EQ(ParseRecord("check 0 0"), (Record{Phase::Check, 0, 0}));
+    EXPECT_EQ(ParseRecord("capacity 3 34"), (Record{Phase::Capacity, 3, 34}));
     for (const char* bad : {"", "copy", "copy 1", "copy 2 1", "copy -1 3", "copy 1 3 4", "move 1 3",
                             "copy 1  3", "copy 1 3x", "step 1 99999999999999999999"})
         EXPECT_FALSE(ParseRecord(bad)) << bad;
@@ -33,15 +34,20 @@ TEST(OperationProgress, StepsFilesSpeedTimeLeftAndAFailure) {
         return t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     };
     OperationProgress progress(400 * kMiB, 3);
-    progress.Begin({"正在格式化U盘", "", 0});
-    progress.Apply({Phase::Step, 2, 5}, at(0));
+    // The capacity check shows as a step of its own, with its own bar, before the format's steps.
+    progress.Begin({"正在格式化U盘", "", 0, "正在检测U盘的实际容量"});
+    progress.Apply({Phase::Capacity, 8, 32}, at(0));
     ProgressView view = progress.View(at(0));
+    EXPECT_EQ(view.step, "正在检测U盘的实际容量");
+    EXPECT_EQ(view.stepPercent, 25);
+    progress.Apply({Phase::Step, 2, 5}, at(0));
+    view = progress.View(at(0));
     EXPECT_EQ(view.step, "正在格式化U盘");
     EXPECT_EQ(view.stepPercent, 40);
     EXPECT_EQ(view.overallPercent, 0); // by bytes, and none are copied yet
     progress.Finish();
 
-    progress.Begin({"正在复制文件 a", "正在校验 a", 100 * kMiB});
+    progress.Begin({"正在复制文件 a", "正在校验 a", 100 * kMiB, ""});
     progress.Apply({Phase::Copy, 50 * kMiB, 100 * kMiB}, at(10));
     view = progress.View(at(10));
     EXPECT_EQ(view.stepPercent, 50);
@@ -54,7 +60,7 @@ TEST(OperationProgress, StepsFilesSpeedTimeLeftAndAFailure) {
     EXPECT_EQ(view.overallPercent, 25);
     progress.Finish();
 
-    progress.Begin({"正在复制文件 b", "正在校验 b", 300 * kMiB});
+    progress.Begin({"正在复制文件 b", "正在校验 b", 300 * kMiB, ""});
     progress.Apply({Phase::Copy, 300 * kMiB, 300 * kMiB}, at(12));
     view = progress.View(at(12));
     EXPECT_EQ(view.step, "正在复制文件 b");
@@ -76,11 +82,19 @@ TEST(OperationProgress, StepsFilesSpeedTimeLeftAndAFailure) {
 
 TEST(OperationProgress, WithoutBytesTheWholeFollowsTheSteps) {
     OperationProgress restore(0, 1);
-    restore.Begin({"正在还原U盘空间", "", 0});
+    restore.Begin({"正在还原U盘空间", "", 0, ""});
     restore.Apply({Phase::Step, 1, 3}, Clock::time_point{});
     EXPECT_EQ(restore.View(Clock::time_point{}).overallPercent, 33);
     restore.Finish();
     EXPECT_EQ(restore.View(Clock::time_point{}).overallPercent, 100);
+
+    // The capacity check counts as a step before its command's own.
+    OperationProgress format(0, 2);
+    format.Begin({"正在格式化U盘", "", 0, "正在检测U盘的实际容量"});
+    format.Apply({Phase::Capacity, 1, 2}, Clock::time_point{});
+    EXPECT_EQ(format.View(Clock::time_point{}).overallPercent, 25);
+    format.Apply({Phase::Step, 0, 5}, Clock::time_point{});
+    EXPECT_EQ(format.View(Clock::time_point{}).overallPercent, 50);
 }
 
 TEST(OperationProgress, Texts) {

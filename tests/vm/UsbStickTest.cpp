@@ -23,7 +23,7 @@ using fbinst::testing::SfdiskDump;
 constexpr const char* kMade = "恭喜你，制作完成！";
 constexpr const char* kRestored = " U盘空间已还原！";
 constexpr const char* kPassword = "vornel-test";
-constexpr const char* kLastTitle = "关闭计算机"; // the package menu's last entry
+constexpr const char* kPowerOffTitle = "关闭计算机"; // the package menu's third entry
 // The guest script's preamble: the build tree, and udev done with what came before.
 const std::string kPreamble = std::string("export VORNEL_BUILD_DIR=") + VORNEL_BUILD_TREE +
                               " VORNEL_PASSWORD=" + kPassword +
@@ -187,13 +187,13 @@ class MadeStickBoot : public fbinst::loader::test::StickBoot {
         fbinst::loader::test::Sh("cp --sparse=always " VORNEL_VM_MADE_STICK " " + image_);
     }
 
-    // The menu shows; its last entry powers the machine off.
+    // The menu shows; its third entry powers the machine off.
     void ExpectMenuThenPowerOff(fbinst::loader::test::Firmware firmware) {
         firmware_ = firmware;
         Start(300);
-        ASSERT_GT(WaitForSerial(kLastTitle, 0, 240), 0) << SerialSoFar();
+        ASSERT_GT(WaitForSerial(kPowerOffTitle, 0, 240), 0) << SerialSoFar();
         EXPECT_NE(SerialSoFar().find("从本地硬盘启动"), std::string::npos) << SerialSoFar();
-        Keys({"end", "ret"});
+        ChooseEntry(2);
         EXPECT_EQ(Finish().exitCode, 0) << SerialSoFar();
     }
 };

@@ -1,9 +1,9 @@
 #include "ImagePartition.h"
 
 #include "BootArea.h"
+#include "CopyCheck.h"
 #include "Failure.h"
 #include "Progress.h"
-#include "RawCheck.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 
@@ -175,7 +175,8 @@ void WriteImagePartition(Disk& drive, int slot, const std::string& source, std::
                 ranges.push_back({extent.offset, start + extent.offset, extent.length});
         }
         ProgressWatch checking(progress::Phase::Check, bytes, [&checked] { return checked.load(); });
-        CheckRawCopy(drive, ranges, source, &checked);
+        CheckRanges(DriveMedium(drive, false), ranges, source,
+                    "the image in partition slot " + std::to_string(slot), &checked);
         checking.Complete();
     } catch (const std::exception&) {
         try {

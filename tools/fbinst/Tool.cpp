@@ -111,6 +111,9 @@ int ExitCodeOf(const std::function<int()>& work, std::ostream& err) {
     } catch (const disktool::UsageError& e) {
         err << "fbinst: " << e.what() << "\n" << disktool::kUsage;
         return disktool::kExitUsage;
+    } catch (const Failure& e) {
+        err << "fbinst: " << e.what() << "\n";
+        return e.ExitCode();
     } catch (const std::exception& e) {
         err << "fbinst: " << e.what() << "\n";
         return disktool::kExitFailure;

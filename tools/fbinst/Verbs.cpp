@@ -1,11 +1,13 @@
 #include "Verbs.h"
 
 #include "BootArea.h"
+#include "CapacityCheck.h"
 #include "CopyCheck.h"
 #include "Disk.h"
 #include "ExternalTool.h"
 #include "Failure.h"
 #include "FatVolume.h"
+#include "Medium.h"
 #include "Progress.h"
 #include "loader/Loader.h"
 #include "platform/Ascii.h"
@@ -15,9 +17,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <future>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace vornel::fbinst {
@@ -111,6 +115,14 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     const std::span<const std::uint8_t> core = loader::CoreImage();
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
+    // A stick that cannot keep what it reports is refused before the format destroys anything.
+    const auto checkBegan = std::chrono::steady_clock::now();
+    {
+        DriveMedium medium(drive, true);
+        std::random_device random;
+        CheckCapacity(medium, bytes, (std::uint64_t{random()} << 32) | random());
+    }
+    const std::chrono::duration<double> checkTook = std::chrono::steady_clock::now() - checkBegan;
     constexpr std::uint64_t kSteps = 5;
     ReportProgress(progress::Phase::Step, 0, kSteps);
 
@@ -143,7 +155,11 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.Sync();
     drive.TellSystemNewTable();
     ReportProgress(progress::Phase::Step, kSteps, kSteps);
-    out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
+    char took[32];
+    std::snprintf(took, sizeof took, "%.2f", checkTook.count());
+    out << "capacity check: " << MarkPlaces(bytes).size() << " marks across the drive, all kept (" << took
+        << " s)\n"
+        << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
         << "boot area: " << Describe(layout.bootArea) << "\n";
     for (const Partition& image : layout.images)
         out << "image:     " << Describe(image) << "\n";
@@ -192,6 +208,7 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
         RefreshLoaderConfig(volume, name, before, text);
     drive.CheckSize();
     drive.Sync();
+    DropFromCache(drive, layout.bootArea.start * kSectorBytes, layout.bootArea.sectors * kSectorBytes);
     if (volume.ReadFile(name) != text)
         throw Failure("the menu file \"" + name + "\" on the drive does not hold what was written");
     out << "added to " << name << ": " << line << "\n";
@@ -216,7 +233,6 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
     const bool menu = IsMenuFile(target);
     // A menu's old text, for its old translation; its new text is the source's, as the check proves.
     const std::optional<std::string> before = menu ? volume.ReadFile(target) : std::nullopt;
-    std::future<void> flushing;
     try {
         {
             // The early flush pays off where the copy outlasts a few of its rounds; for a small
@@ -230,22 +246,23 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
         }
         if (menu)
             RefreshLoaderConfig(volume, target, before, ReadLocalFile(sourcePath));
-        const std::vector<ClusterRun> runs = ParseClusterRuns(volume.ClusterChain(target));
         drive.CheckSize();
-        // The final flush runs while the copy is read back: the check reads the drive's bytes as
-        // the system holds them either way, and neither has to wait for the other.
-        flushing = std::async(std::launch::async, [&drive] { drive.Sync(); });
+        // The copy is read back from the medium once it is there: the cache still holds every
+        // page written, and a stick that loses writes shows only on the medium. The FAT's cache
+        // goes too, so the clusters mtools names are the ones the FAT on the stick holds.
+        drive.Sync();
+        const DriveMedium medium(drive, false);
+        const std::uint64_t fatStart = layout.bootArea.start * kSectorBytes;
+        DropFromCache(drive, fatStart, ReadFatGeometry(medium, fatStart).dataStartBytes);
+        const CopyOnDrive copy{target, fatStart, ParseClusterRuns(volume.ClusterChain(target)), sourceBytes};
         std::atomic<std::uint64_t> checked{0};
         ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
-        CheckCopy(drive, layout.bootArea.start * kSectorBytes, runs, sourceBytes, sourcePath, &checked);
+        CheckCopy(medium, copy, sourcePath, &checked);
         checking.Complete();
     } catch (const std::exception&) {
-        if (flushing.valid())
-            flushing.wait();
         volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
         throw;
     }
-    flushing.get(); // a failed flush is the command's failure
     out << "added " << target << " (" << sourceBytes << " bytes)\n";
 }
 
