@@ -144,7 +144,7 @@ TEST_F(StickKeepsInGuest, ACopyTheStickGarblesStopsTheMakeThere) {
 // of FATs and folders, come to about 18 MB).
 TEST_F(StickKeepsInGuest, ASoundStickIsMadeWithEveryCopyReadBackFromIt) {
     const std::string image = dir_ + "/stick.img";
-    fbinst::testing::MakeSparseImage(image, 128 * kMiB);
+    fbinst::testing::MakeSparseImage(image, 256 * kMiB);
     Plug(image);
     const GuestRun make = Make(1, 64);
     ASSERT_EQ(make.exitCode, 0) << make.output;
