@@ -74,8 +74,9 @@ ToolRun FatVolume::Run(const std::vector<std::string>& argv,
     return RunTool(argv, {}, sink, disk_.Descriptor());
 }
 
-std::string FatVolume::RunChecked(const std::vector<std::string>& argv) const {
-    return RunToolChecked(argv, {}, disk_.Descriptor());
+std::string FatVolume::RunChecked(const std::vector<std::string>& argv,
+                                  const OnToolStarted& onStarted) const {
+    return RunToolChecked(argv, {}, disk_.Descriptor(), onStarted);
 }
 
 FatVolume::Entries& FatVolume::Listing() const {
@@ -132,12 +133,13 @@ void FatVolume::MakeFolders(const std::string& folder) const {
     }
 }
 
-void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name) const {
+void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name,
+                       const OnToolStarted& onCopying) const {
     const std::size_t slash = name.rfind('/');
     if (slash != std::string::npos)
         MakeFolders(name.substr(0, slash));
     // -D o: replace a file of the same name instead of asking.
-    RunChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name});
+    RunChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name}, onCopying);
     Made(name, EntryKind::File);
 }
 

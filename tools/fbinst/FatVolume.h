@@ -32,8 +32,10 @@ class FatVolume {
     EntryKind Kind(const std::string& name) const;
     // Creates every missing folder of `folder` ("a/b/c").
     void MakeFolders(const std::string& folder) const;
-    // Copies a local file in as `name` (replacing it), creating its folders.
-    void CopyIn(const std::string& sourcePath, const std::string& name) const;
+    // Copies a local file in as `name` (replacing it), creating its folders. `onCopying` is told
+    // the copying process.
+    void CopyIn(const std::string& sourcePath, const std::string& name,
+                const OnToolStarted& onCopying = {}) const;
     void WriteFile(const std::string& name, const std::string& bytes) const;
     // Removes the file if it is there; failures are left unreported, for cleaning up after
     // another failure.
@@ -57,7 +59,7 @@ class FatVolume {
     std::string Image() const;
     ToolRun Run(const std::vector<std::string>& argv,
                 const std::function<void(std::string_view)>& sink) const;
-    std::string RunChecked(const std::vector<std::string>& argv) const;
+    std::string RunChecked(const std::vector<std::string>& argv, const OnToolStarted& onStarted = {}) const;
     const Disk& disk_;
     std::uint64_t byteOffset_;
     mutable std::optional<Entries> listing_;

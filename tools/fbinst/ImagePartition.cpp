@@ -3,7 +3,7 @@
 #include "BootArea.h"
 #include "CopyCheck.h"
 #include "Failure.h"
-#include "Progress.h"
+#include "ProgressWatch.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 

@@ -2,6 +2,7 @@
 
 #include "BootArea.h"
 #include "CapacityCheck.h"
+#include "ChildReadPosition.h"
 #include "CopyCheck.h"
 #include "Disk.h"
 #include "ExternalTool.h"
@@ -9,6 +10,7 @@
 #include "FatVolume.h"
 #include "Medium.h"
 #include "Progress.h"
+#include "ProgressWatch.h"
 #include "loader/Loader.h"
 #include "platform/Ascii.h"
 #include "platform/Files.h"
@@ -240,8 +242,10 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
             std::optional<EarlyWriteback> writeback;
             if (sourceBytes >= kEarlyWritebackFromBytes)
                 writeback.emplace(drive);
-            ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
-            volume.CopyIn(sourcePath, target);
+            ChildReadPosition reading(sourcePath);
+            ProgressWatch copying(progress::Phase::Copy, sourceBytes,
+                                  [&reading] { return reading.Position(); });
+            volume.CopyIn(sourcePath, target, [&reading](pid_t mcopy) { reading.Follow(mcopy); });
             copying.Complete();
         }
         if (menu)
