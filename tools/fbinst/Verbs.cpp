@@ -63,7 +63,7 @@ bool IsFbCfg(const std::string& name) {
 // The loader reads a config translated from the two menus. A change of one menu rewrites it
 // only when the translation changes (or when it is missing), so the last command of a make
 // leaves a complete menu and a line the loader ignores costs no write.
-void RefreshLoaderConfig(const FatVolume& volume, const std::string& changedMenu,
+void RefreshLoaderConfig(FatVolume& volume, const std::string& changedMenu,
                          const std::optional<std::string>& before, const std::string& after) {
     const bool fbCfgChanged = IsFbCfg(changedMenu);
     const auto otherBytes = volume.ReadFile(fbCfgChanged ? "menu.lst" : "fb.cfg");
@@ -197,7 +197,7 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
         throw Failure("a menu line holds at most " + std::to_string(kMenuLineLimit) + " bytes, this one " +
                       std::to_string(line.size()));
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     if (volume.Kind(name) == EntryKind::Folder)
         throw Failure("\"" + name + "\" is a folder in the boot area");
     const std::optional<std::string> before = volume.ReadFile(name);
@@ -224,7 +224,7 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
     if (sourceBytes > kFatMaxFileBytes)
         throw Failure("\"" + sourcePath + "\" is larger than a FAT file can be (4 GiB - 1 byte)");
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     const EntryKind existing = volume.Kind(target);
     if (existing == EntryKind::Folder)
         throw Failure("\"" + target + "\" is a folder in the boot area");
@@ -299,7 +299,7 @@ void ListFiles(const Disk& drive, std::ostream& out) {
 void CatFile(const Disk& drive, const std::string& name, std::ostream& out) {
     const std::string target = CleanFatName(name);
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     const EntryKind kind = volume.Kind(target);
     if (kind == EntryKind::Folder)
         throw Failure("\"" + target + "\" is a folder in the boot area, not a file");
