@@ -352,34 +352,71 @@ void RunCommands(OperationHost& host, const OperationEnvironment& environment,
     show();
 }
 
-void Make(OperationHost& host, const OperationEnvironment& environment, const Target& target,
-          OperationLog& log) {
-    const std::string workFolder = MakeFreshWorkFolder(environment, log);
+// What a make puts on the stick, checked before anything is written.
+struct Payload {
     std::vector<std::string> fileList;
     std::vector<CustomImage> images;
     std::int64_t contentSize = 0;
     bool zipMode = false;
     std::int64_t capacity = 0;
+};
+
+// Refuses a stick too small for the payload, logging what it needs.
+void CheckStickSize(const Payload& payload, const Target& target, OperationLog& log) {
+    const std::vector<std::int64_t> partitionsMiB = ImagePartitionsMiB(payload.images);
+    const std::int64_t needed = StickBytesNeeded(payload.contentSize, partitionsMiB);
+    log.Line("content: " + std::to_string(payload.fileList.size()) + " files and " +
+             std::to_string(payload.images.size()) + " custom images, " +
+             std::to_string(payload.contentSize) + " bytes in the boot area, " +
+             std::to_string(partitionsMiB.size()) + " images in partitions of their own; the stick needs " +
+             std::to_string(needed) + " bytes");
+    if (payload.capacity < needed)
+        throw Failure(Kind::StickTooSmall, target.line, needed, payload.capacity);
+}
+
+// Unpacks the package, checks its files, the user's images and the stick's size, and writes the
+// boot menu, all in the work folder.
+Payload PreparePayload(OperationHost& host, const OperationEnvironment& environment, const Target& target,
+                       const std::string& workFolder, OperationLog& log) {
+    Payload payload;
+    ExtractPackage(host, environment.dataFolder + kPackageName, workFolder, log);
+    MakeToolRunnable(workFolder);
+    // Read once: the image partitions' slots, in the menu and the commands, depend on it.
+    payload.zipMode = host.ZipModeSelected();
+    payload.fileList = CheckedFileList(workFolder, payload.contentSize);
+    payload.images = CheckedImages(environment.dataFolder, payload.zipMode, payload.contentSize);
+    payload.capacity = environment.drives->TotalBytes(target.letter).value_or(0);
+    CheckStickSize(payload, target, log);
+    std::vector<bootitems::TISOFileInfo> items;
+    for (const CustomImage& image : payload.images)
+        items.push_back(image.item);
+    WriteBootMenu(workFolder, items, ImagePartitionSlots(payload.images));
+    return payload;
+}
+
+// Runs the make's commands. A stick that keeps less than it reports is refused before the format:
+// nothing is made, so nothing is left to look at either.
+void WriteStick(OperationHost& host, const OperationEnvironment& environment, const Target& target,
+                const std::string& workFolder, const Payload& payload, OperationLog& log) {
     try {
-        ExtractPackage(host, environment.dataFolder + kPackageName, workFolder, log);
-        MakeToolRunnable(workFolder);
-        // Read once: the image partitions' slots, in the menu and the commands, depend on it.
-        zipMode = host.ZipModeSelected();
-        fileList = CheckedFileList(workFolder, contentSize);
-        images = CheckedImages(environment.dataFolder, zipMode, contentSize);
-        capacity = environment.drives->TotalBytes(target.letter).value_or(0);
-        const std::vector<std::int64_t> partitionsMiB = ImagePartitionsMiB(images);
-        const std::int64_t needed = StickBytesNeeded(contentSize, partitionsMiB);
-        log.Line("content: " + std::to_string(fileList.size()) + " files and " +
-                 std::to_string(images.size()) + " custom images, " + std::to_string(contentSize) +
-                 " bytes in the boot area, " + std::to_string(partitionsMiB.size()) +
-                 " images in partitions of their own; the stick needs " + std::to_string(needed) + " bytes");
-        if (capacity < needed)
-            throw Failure(Kind::StickTooSmall, target.line, needed, capacity);
-        std::vector<bootitems::TISOFileInfo> items;
-        for (const CustomImage& image : images)
-            items.push_back(image.item);
-        WriteBootMenu(workFolder, items, ImagePartitionSlots(images));
+        RunCommands(host, environment,
+                    BuildCommands(workFolder, target.letter, payload.zipMode, payload.contentSize,
+                                  payload.fileList, payload.images),
+                    Kind::MakeCommandFailed, workFolder, log);
+    } catch (const Failure& failure) {
+        if (failure.toolEnd != ToolEnd::ExitCode || failure.code != disktool::kExitFakeCapacity)
+            throw;
+        DeleteFolderTree(workFolder);
+        throw Failure(Kind::FakeCapacity, target.line, 0, payload.capacity);
+    }
+}
+
+void Make(OperationHost& host, const OperationEnvironment& environment, const Target& target,
+          OperationLog& log) {
+    const std::string workFolder = MakeFreshWorkFolder(environment, log);
+    Payload payload;
+    try {
+        payload = PreparePayload(host, environment, target, workFolder, log);
     } catch (...) {
         // A refusal before the question leaves nothing behind.
         DeleteFolderTree(workFolder);
@@ -393,18 +430,7 @@ void Make(OperationHost& host, const OperationEnvironment& environment, const Ta
     log.Line("the user answered Yes");
 
     BusyScope busy(host);
-    try {
-        RunCommands(host, environment,
-                    BuildCommands(workFolder, target.letter, zipMode, contentSize, fileList, images),
-                    Kind::MakeCommandFailed, workFolder, log);
-    } catch (const Failure& failure) {
-        // A stick that keeps less than it reports is refused before the format: nothing is made,
-        // so nothing is left to look at either.
-        if (failure.toolEnd != ToolEnd::ExitCode || failure.code != disktool::kExitFakeCapacity)
-            throw;
-        DeleteFolderTree(workFolder);
-        throw Failure(Kind::FakeCapacity, target.line, 0, capacity);
-    }
+    WriteStick(host, environment, target, workFolder, payload, log);
     DeleteFolderTree(workFolder);
     busy.Leave();
     host.HideProgress();

@@ -69,6 +69,7 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return outcome_.started; }
+    pid_t Pid() const { return pid_; }
 
     // Waits at most `slice` for the end, feeding and reading the program meanwhile. True once
     // the program has ended (or never started).

@@ -3,7 +3,7 @@
 #include "CopyCheck.h"
 #include "Failure.h"
 #include "ImageChecks.h"
-#include "Tool.h"
+#include "Rights.h"
 
 #include <array>
 #include <fcntl.h>
@@ -66,7 +66,7 @@ struct LoopStick {
 int RunInProcess(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
                  std::string& err) {
     std::ostringstream out, errors;
-    const int code = RunFbinst(args, sources, out, errors);
+    const int code = RunFbinstWithRights(args, sources, Elevation{}, out, errors);
     err = errors.str();
     return code;
 }
@@ -175,7 +175,9 @@ TEST_F(FullFileSystem, AStickThatFailsWritesLaterIsNeverReportedAsDone) {
     const std::string big = scratch_.Path() + "/big.iso";
     WriteWholeFile(big, std::string(24 << 20, 'x'));
     std::ostringstream out, errors;
-    EXPECT_EQ(RunFbinst({"C:", "add", "boot/customISO_0.iso", big}, stick.sources, out, errors), 1);
+    EXPECT_EQ(RunFbinstWithRights({"C:", "add", "boot/customISO_0.iso", big}, stick.sources, Elevation{}, out,
+                                  errors),
+              1);
     EXPECT_EQ(out.str().find("added"), std::string::npos) << out.str();
     EXPECT_EQ(errors.str().rfind("fbinst: ", 0), 0u) << errors.str();
 }
@@ -244,7 +246,8 @@ TEST(FbinstBlockDevice, AStickIsFormattedTwiceAndWrittenWhileTheToolHoldsIt) {
     WriteWholeFile(source, "title x");
     ASSERT_EQ(RunInProcess({"C:", "add", "menu.lst", source}, stick.sources, err), 0) << err;
     std::ostringstream out, errors;
-    EXPECT_EQ(RunFbinst({"C:", "cat", "menu.lst"}, stick.sources, out, errors), 0) << errors.str();
+    EXPECT_EQ(RunFbinstWithRights({"C:", "cat", "menu.lst"}, stick.sources, Elevation{}, out, errors), 0)
+        << errors.str();
     EXPECT_EQ(out.str(), "title x");
 
     const int held = open(loop.loop.c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);

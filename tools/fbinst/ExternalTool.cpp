@@ -9,7 +9,8 @@
 namespace vornel::fbinst {
 
 ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input,
-                const std::function<void(std::string_view)>& onOutput, int driveFd) {
+                const std::function<void(std::string_view)>& onOutput, int driveFd,
+                const OnToolStarted& onStarted) {
     ToolRun run;
     platform::ChildOptions options;
     options.onOutput = onOutput;
@@ -29,16 +30,19 @@ ToolRun RunTool(const std::vector<std::string>& argv, const std::string& input,
         throw Failure("cannot start " + (argv.empty() ? std::string() : argv[0]) + ": " +
                       std::strerror(outcome.startError));
     }
+    if (onStarted)
+        onStarted(child.Pid());
     while (!child.WaitSlice(std::chrono::seconds(1))) {
     }
     run.exitCode = outcome.exited ? outcome.exitCode : -1;
     return run;
 }
 
-std::string RunToolChecked(const std::vector<std::string>& argv, const std::string& input, int driveFd) {
+std::string RunToolChecked(const std::vector<std::string>& argv, const std::string& input, int driveFd,
+                           const OnToolStarted& onStarted) {
     std::string output;
     const ToolRun run = RunTool(
-        argv, input, [&](std::string_view piece) { output.append(piece); }, driveFd);
+        argv, input, [&](std::string_view piece) { output.append(piece); }, driveFd, onStarted);
     if (run.exitCode != 0) {
         std::string text = run.errorText;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))

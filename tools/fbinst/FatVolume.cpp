@@ -74,47 +74,38 @@ ToolRun FatVolume::Run(const std::vector<std::string>& argv,
     return RunTool(argv, {}, sink, disk_.Descriptor());
 }
 
-std::string FatVolume::RunChecked(const std::vector<std::string>& argv) const {
-    return RunToolChecked(argv, {}, disk_.Descriptor());
+std::string FatVolume::RunChecked(const std::vector<std::string>& argv,
+                                  const OnToolStarted& onStarted) const {
+    return RunToolChecked(argv, {}, disk_.Descriptor(), onStarted);
 }
 
-FatVolume::Entries& FatVolume::Listing() const {
+FatVolume::Entries& FatVolume::Listing() {
     if (listing_)
         return *listing_;
-    // mdir -/ -b lists every entry as "::/folder/entry", a folder with a "/" after it. It fails on
-    // an empty root, and on a volume it cannot read: either way no name is there to be found.
-    std::string listing;
-    const ToolRun run = Run({"mdir", "-/", "-b", "-i", Image(), "::/"},
-                            [&](std::string_view piece) { listing.append(piece); });
-    listing_.emplace();
-    if (run.exitCode != 0)
-        return *listing_;
-    for (const std::string& line : platform::SplitLines(listing)) {
-        if (!line.starts_with("::/") || line.size() <= 3)
-            continue;
-        std::string name = line.substr(3);
+    Entries entries;
+    for (std::string name : ListAll()) {
         const bool isFolder = name.ends_with('/');
         if (isFolder)
             name.pop_back();
-        (*listing_)[platform::AsciiLower(name)] = isFolder ? EntryKind::Folder : EntryKind::File;
+        entries[platform::AsciiLower(name)] = isFolder ? EntryKind::Folder : EntryKind::File;
     }
-    return *listing_;
+    return listing_.emplace(std::move(entries));
 }
 
-void FatVolume::Made(const std::string& name, EntryKind kind) const {
+void FatVolume::Made(const std::string& name, EntryKind kind) {
     Entries& entries = Listing();
     for (std::size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1))
         entries[platform::AsciiLower(name.substr(0, slash))] = EntryKind::Folder;
     entries[platform::AsciiLower(name)] = kind;
 }
 
-EntryKind FatVolume::Kind(const std::string& name) const {
+EntryKind FatVolume::Kind(const std::string& name) {
     const Entries& entries = Listing();
     const auto found = entries.find(platform::AsciiLower(name));
     return found == entries.end() ? EntryKind::None : found->second;
 }
 
-void FatVolume::MakeFolders(const std::string& folder) const {
+void FatVolume::MakeFolders(const std::string& folder) {
     std::size_t end = 0;
     while (end != std::string::npos) {
         end = folder.find('/', end + 1);
@@ -132,26 +123,27 @@ void FatVolume::MakeFolders(const std::string& folder) const {
     }
 }
 
-void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name) const {
+void FatVolume::CopyIn(const std::string& sourcePath, const std::string& name,
+                       const OnToolStarted& onCopying) {
     const std::size_t slash = name.rfind('/');
     if (slash != std::string::npos)
         MakeFolders(name.substr(0, slash));
     // -D o: replace a file of the same name instead of asking.
-    RunChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name});
+    RunChecked({"mcopy", "-n", "-D", "o", "-i", Image(), sourcePath, "::/" + name}, onCopying);
     Made(name, EntryKind::File);
 }
 
-void FatVolume::WriteFile(const std::string& name, const std::string& bytes) const {
+void FatVolume::WriteFile(const std::string& name, const std::string& bytes) {
     const TempFile temp(bytes);
     CopyIn(temp.Path(), name);
 }
 
-void FatVolume::RemoveQuietly(const std::string& name) const {
+void FatVolume::RemoveQuietly(const std::string& name) {
     listing_.reset(); // whether mdel removed it is not known here: the next question lists again
     Run({"mdel", "-i", Image(), "::/" + name}, [](std::string_view) {});
 }
 
-std::optional<std::string> FatVolume::ReadFile(const std::string& name) const {
+std::optional<std::string> FatVolume::ReadFile(const std::string& name) {
     if (Kind(name) != EntryKind::File)
         return std::nullopt;
     std::string bytes;
@@ -171,6 +163,7 @@ std::string FatVolume::ClusterChain(const std::string& name) const {
 
 std::vector<std::string> FatVolume::ListAll() const {
     std::string listing;
+    // mdir -/ -b lists every entry as "::/folder/entry", a folder with a "/" after it.
     const ToolRun run = Run({"mdir", "-/", "-b", "-i", Image(), "::/"},
                             [&](std::string_view piece) { listing.append(piece); });
     if (run.exitCode != 0) {

@@ -25,42 +25,46 @@ void MakeFat(Disk& disk, const Partition& partition, FatKind kind, Geometry geom
 
 enum class EntryKind { None, File, Folder };
 
+// The volume's listing is read on first use and kept up to date through its own changes, so
+// asking about a name may run mdir: only the methods that read nothing through it are const.
 class FatVolume {
   public:
     FatVolume(const Disk& disk, std::uint64_t byteOffset);
 
-    EntryKind Kind(const std::string& name) const;
+    EntryKind Kind(const std::string& name);
     // Creates every missing folder of `folder` ("a/b/c").
-    void MakeFolders(const std::string& folder) const;
-    // Copies a local file in as `name` (replacing it), creating its folders.
-    void CopyIn(const std::string& sourcePath, const std::string& name) const;
-    void WriteFile(const std::string& name, const std::string& bytes) const;
+    void MakeFolders(const std::string& folder);
+    // Copies a local file in as `name` (replacing it), creating its folders. `onCopying` is told
+    // the copying process.
+    void CopyIn(const std::string& sourcePath, const std::string& name, const OnToolStarted& onCopying = {});
+    void WriteFile(const std::string& name, const std::string& bytes);
     // Removes the file if it is there; failures are left unreported, for cleaning up after
     // another failure.
-    void RemoveQuietly(const std::string& name) const;
+    void RemoveQuietly(const std::string& name);
     // The file's bytes, nullopt when there is no such file.
-    std::optional<std::string> ReadFile(const std::string& name) const;
+    std::optional<std::string> ReadFile(const std::string& name);
     // Hands the file's bytes to `sink` piece by piece; throws Failure when it cannot be read.
     void StreamFile(const std::string& name, const std::function<void(std::string_view)>& sink) const;
     // The file's line of mshowfat: its name and its cluster runs.
     std::string ClusterChain(const std::string& name) const;
-    // Every file and folder (folders end in "/"), depth first; empty for an empty volume.
+    // Every file and folder (folders end in "/"), depth first; empty for an empty volume. Throws
+    // Failure when the volume cannot be listed.
     std::vector<std::string> ListAll() const;
     std::uint64_t FreeBytes() const;
 
   private:
     // Every file and folder, by its name in lower case (FAT ignores case), read on first use.
     using Entries = std::map<std::string, EntryKind>;
-    Entries& Listing() const;
+    Entries& Listing();
     // Notes a file or folder this volume made, and the folders above it.
-    void Made(const std::string& name, EntryKind kind) const;
+    void Made(const std::string& name, EntryKind kind);
     std::string Image() const;
     ToolRun Run(const std::vector<std::string>& argv,
                 const std::function<void(std::string_view)>& sink) const;
-    std::string RunChecked(const std::vector<std::string>& argv) const;
+    std::string RunChecked(const std::vector<std::string>& argv, const OnToolStarted& onStarted = {}) const;
     const Disk& disk_;
     std::uint64_t byteOffset_;
-    mutable std::optional<Entries> listing_;
+    std::optional<Entries> listing_;
 };
 
 } // namespace vornel::fbinst

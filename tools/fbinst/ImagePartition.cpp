@@ -3,7 +3,7 @@
 #include "BootArea.h"
 #include "CopyCheck.h"
 #include "Failure.h"
-#include "Progress.h"
+#include "ProgressWatch.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 
@@ -134,6 +134,38 @@ void WriteExtents(Disk& drive, int source, const std::string& sourcePath, const 
     }
 }
 
+// The image partition in `slot`, which must hold the image's `bytes`.
+Partition PartitionFor(const Disk& drive, int slot, const std::string& source, std::uint64_t bytes) {
+    std::string whyNot;
+    const std::optional<FoundLayout> layout = FindBootArea(drive, whyNot);
+    if (!layout)
+        throw Failure(whyNot);
+    const Partition partition = ImagePartitionIn(*layout, slot, drive.Sectors());
+    if (bytes > partition.sectors * kSectorBytes)
+        throw Failure("\"" + source + "\" (" + std::to_string(bytes) +
+                      " bytes) is larger than the image partition in slot " + std::to_string(slot) + " (" +
+                      std::to_string(partition.sectors * kSectorBytes) + " bytes)");
+    return partition;
+}
+
+// Reads the written image back from the medium. What is a hole in both the source and an
+// image-file drive reads as zeros on both sides.
+void ReadBack(const Disk& drive, const std::vector<Extent>& extents, std::uint64_t start,
+              const std::string& source, int slot, std::uint64_t bytes) {
+    std::vector<CopiedRange> ranges;
+    std::atomic<std::uint64_t> checked{0};
+    for (const Extent& extent : extents) {
+        if (!extent.data && IsHoleOnDrive(drive, start + extent.offset, extent.length))
+            checked.fetch_add(extent.length);
+        else
+            ranges.push_back({extent.offset, start + extent.offset, extent.length});
+    }
+    ProgressWatch checking(progress::Phase::Check, bytes, [&checked] { return checked.load(); });
+    CheckRanges(DriveMedium(drive, false), ranges, source,
+                "the image in partition slot " + std::to_string(slot), &checked);
+    checking.Complete();
+}
+
 } // namespace
 
 void WriteImagePartition(Disk& drive, int slot, const std::string& source, std::ostream& out) {
@@ -144,16 +176,8 @@ void WriteImagePartition(Disk& drive, int slot, const std::string& source, std::
     if (!S_ISREG(info.st_mode))
         throw Failure("\"" + source + "\" is not a file");
     const auto bytes = static_cast<std::uint64_t>(info.st_size);
-    std::string whyNot;
-    const std::optional<FoundLayout> layout = FindBootArea(drive, whyNot);
-    if (!layout)
-        throw Failure(whyNot);
-    const Partition partition = ImagePartitionIn(*layout, slot, drive.Sectors());
+    const Partition partition = PartitionFor(drive, slot, source, bytes);
     const std::uint64_t start = partition.start * kSectorBytes;
-    if (bytes > partition.sectors * kSectorBytes)
-        throw Failure("\"" + source + "\" (" + std::to_string(bytes) +
-                      " bytes) is larger than the image partition in slot " + std::to_string(slot) + " (" +
-                      std::to_string(partition.sectors * kSectorBytes) + " bytes)");
     const std::vector<Extent> extents = FileExtents(file.Get(), bytes);
     try {
         std::atomic<std::uint64_t> written{0};
@@ -165,19 +189,7 @@ void WriteImagePartition(Disk& drive, int slot, const std::string& source, std::
         }
         drive.CheckSize();
         drive.Sync();
-        // What is a hole in both the source and an image-file drive reads as zeros on both sides.
-        std::vector<CopiedRange> ranges;
-        std::atomic<std::uint64_t> checked{0};
-        for (const Extent& extent : extents) {
-            if (!extent.data && IsHoleOnDrive(drive, start + extent.offset, extent.length))
-                checked.fetch_add(extent.length);
-            else
-                ranges.push_back({extent.offset, start + extent.offset, extent.length});
-        }
-        ProgressWatch checking(progress::Phase::Check, bytes, [&checked] { return checked.load(); });
-        CheckRanges(DriveMedium(drive, false), ranges, source,
-                    "the image in partition slot " + std::to_string(slot), &checked);
-        checking.Complete();
+        ReadBack(drive, extents, start, source, slot, bytes);
     } catch (const std::exception&) {
         try {
             ZeroOnDrive(drive, start, std::min(kClearedOnFailure, partition.sectors * kSectorBytes));

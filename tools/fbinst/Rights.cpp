@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits.h>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,11 +80,6 @@ int ExecElevated(const CheckedTarget& target, const std::vector<std::string>& ar
     return disktool::kExitNoRights;
 }
 
-struct CheckedCommand {
-    Command command;
-    CheckedTarget target;
-};
-
 // Root's own reading of the user's arguments, trusting nothing the user's side concluded: the
 // letter must still resolve, with the user's image drives, to the very block device the user's
 // side named. Throws Failure otherwise.
@@ -96,8 +90,7 @@ CheckedCommand CheckAsRoot(const std::vector<std::string>& userArgs,
     };
     CheckedCommand checked;
     try {
-        checked.command = disktool::ParseCommand(userArgs);
-        checked.target = ResolveTarget(checked.command.letter, sources);
+        checked = CheckCommand(userArgs, sources);
     } catch (const std::runtime_error&) { // a Failure, or a disktool::UsageError
         throw gone();
     }
@@ -109,10 +102,12 @@ CheckedCommand CheckAsRoot(const std::vector<std::string>& userArgs,
     return checked;
 }
 
-// The root side: parses and resolves for itself, checks, and runs the command on what it checked.
+// The root side, given the elevated form's arguments after its markers: the device, the image
+// drives, the working folder and the user's arguments. Parses and resolves for itself, checks,
+// and runs the command on what it checked.
 int RunAsRoot(const std::vector<std::string>& args, platform::LinuxDriveSources sources, std::ostream& out,
               std::ostream& err) {
-    if (args.size() < 4) {
+    if (args.size() < 3) {
         err << "fbinst: " << kElevatedMarker << " needs a device, the image drives and a working folder\n";
         return disktool::kExitUsage;
     }
@@ -120,17 +115,31 @@ int RunAsRoot(const std::vector<std::string>& args, platform::LinuxDriveSources 
         err << "fbinst: " << kElevatedMarker << " is only for the tool run as root\n";
         return disktool::kExitNoRights;
     }
-    const std::string& device = args[1];
-    sources.imageDrives = args[2];
-    if (::chdir(args[3].c_str()) != 0) {
-        err << "fbinst: cannot enter the working folder " << args[3] << ": " << std::strerror(errno) << "\n";
+    const std::string& device = args[0];
+    sources.imageDrives = args[1];
+    if (::chdir(args[2].c_str()) != 0) {
+        err << "fbinst: cannot enter the working folder " << args[2] << ": " << std::strerror(errno) << "\n";
         return disktool::kExitFailure;
     }
-    const std::vector<std::string> userArgs(args.begin() + 4, args.end());
+    const std::vector<std::string> userArgs(args.begin() + 3, args.end());
     return ExitCodeOf(
         [&] {
-            const CheckedCommand checked = CheckAsRoot(userArgs, sources, device);
-            RunCommand(checked.command, checked.target, sources.sysfsRoot, out);
+            RunCommand(CheckAsRoot(userArgs, sources, device), sources.sysfsRoot, out);
+            return 0;
+        },
+        err);
+}
+
+// The user's side: a user's command on a block device becomes the launcher's (see ExecElevated);
+// every other runs here.
+int RunAsCaller(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
+                const Elevation& elevation, std::ostream& out, std::ostream& err) {
+    return ExitCodeOf(
+        [&] {
+            const CheckedCommand checked = CheckCommand(args, sources);
+            if (::geteuid() != 0 && IsBlockDevice(checked.target))
+                return ExecElevated(checked.target, args, sources, elevation, out, err);
+            RunCommand(checked, sources.sysfsRoot, out);
             return 0;
         },
         err);
@@ -158,22 +167,14 @@ Elevation SystemElevation() {
 
 int RunFbinstWithRights(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
                         const Elevation& elevation, std::ostream& out, std::ostream& err) {
-    if (!args.empty() && args[0] == kElevatedMarker) {
-        std::vector<std::string> elevated = args;
-        if (elevated.size() > 1 && elevated[1] == kProgressMarker) {
-            elevated.erase(elevated.begin() + 1);
-            OpenProgressChannel();
-        }
-        return RunAsRoot(elevated, sources, out, err);
-    }
-    return RunFbinst(args, sources, out, err,
-                     [&](const Command&, const CheckedTarget& target) -> std::optional<int> {
-                         if (::geteuid() != 0 && IsBlockDevice(target))
-                             return ExecElevated(target, args, sources, elevation, out, err);
-                         if (ProgressOffered())
-                             OpenProgressChannel();
-                         return std::nullopt;
-                     });
+    const bool elevatedForm = !args.empty() && args[0] == kElevatedMarker;
+    // pkexec clears the environment: the elevated form carries the window's offer as an argument.
+    const bool offerGiven = elevatedForm && args.size() > 1 && args[1] == kProgressMarker;
+    if (elevatedForm ? offerGiven : ProgressOffered())
+        OpenProgressChannel();
+    if (!elevatedForm)
+        return RunAsCaller(args, sources, elevation, out, err);
+    return RunAsRoot({args.begin() + (offerGiven ? 2 : 1), args.end()}, sources, out, err);
 }
 
 } // namespace vornel::fbinst

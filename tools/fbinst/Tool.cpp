@@ -78,18 +78,25 @@ CheckedTarget ResolveTarget(char letter, const platform::LinuxDriveSources& sour
     return {*drive, std::filesystem::absolute(drive->path).string()};
 }
 
-void RunCommand(const Command& command, const CheckedTarget& target, const std::string& sysfsRoot,
-                std::ostream& out) {
+CheckedCommand CheckCommand(const std::vector<std::string>& args,
+                            const platform::LinuxDriveSources& sources) {
+    CheckedCommand checked;
+    checked.command = disktool::ParseCommand(args);
+    checked.target = ResolveTarget(checked.command.letter, sources);
+    return checked;
+}
+
+void RunCommand(const CheckedCommand& checked, const std::string& sysfsRoot, std::ostream& out) {
     // Opened once, checked and locked before the first write, for the whole command.
-    const bool writes = Writes(command.verb);
-    Disk drive(target.path, target.drive.isImageFile, writes, sysfsRoot);
+    const bool writes = Writes(checked.command.verb);
+    Disk drive(checked.target.path, checked.target.drive.isImageFile, writes, sysfsRoot);
     const auto unmount = [&] { EnsureNothingMounted(drive, sysfsRoot); };
     if (writes && drive.IsImageFile())
         unmount(); // an image mounted through a loop device is refused
     // An automounter may have mounted the drive's partitions again since the last command.
     drive.ClaimExclusively(writes ? std::function<void()>(unmount) : nullptr);
     try {
-        Execute(command, drive, out);
+        Execute(checked.command, drive, out);
     } catch (const std::exception&) {
         // A drive cut short or swapped under the command explains its failure better than the
         // failure does (mtools calls a truncated image "non DOS media").
@@ -118,20 +125,6 @@ int ExitCodeOf(const std::function<int()>& work, std::ostream& err) {
         err << "fbinst: " << e.what() << "\n";
         return disktool::kExitFailure;
     }
-}
-
-int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
-              std::ostream& out, std::ostream& err, const BeforeRun& beforeRun) {
-    return ExitCodeOf(
-        [&] {
-            const Command command = disktool::ParseCommand(args);
-            const CheckedTarget target = ResolveTarget(command.letter, sources);
-            if (const std::optional<int> handled = beforeRun ? beforeRun(command, target) : std::nullopt)
-                return *handled;
-            RunCommand(command, target, sources.sysfsRoot, out);
-            return 0;
-        },
-        err);
 }
 
 } // namespace vornel::fbinst

@@ -1,13 +1,12 @@
 #pragma once
-// The disk tool as a whole: arguments in, exit code out. A command line is parsed once and its
-// drive letter resolved once, only through the platform's removable set, into the checked target
-// the command then runs on.
+// The disk tool's core: a command line is parsed once and its drive letter resolved once, only
+// through the platform's removable set, into the checked target the command then runs on. Who
+// runs it, and with which rights, is Rights.h's concern.
 
 #include "disktool/CommandLines.h"
 #include "platform/Drives.h"
 
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,21 +27,22 @@ struct CheckedTarget {
 // Throws Failure saying why when `letter` is not a removable drive.
 CheckedTarget ResolveTarget(char letter, const platform::LinuxDriveSources& sources);
 
+// A command line parsed and its letter resolved, once.
+struct CheckedCommand {
+    Command command;
+    CheckedTarget target;
+};
+
+// Throws disktool::UsageError for a command line that is wrong, Failure for a letter that is not
+// a removable drive.
+CheckedCommand CheckCommand(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources);
+
 // Opens the target's drive (checked and locked for the whole command), makes sure nothing of it
 // is mounted when the command writes, and runs the command. Throws Failure.
-void RunCommand(const Command& command, const CheckedTarget& target, const std::string& sysfsRoot,
-                std::ostream& out);
+void RunCommand(const CheckedCommand& checked, const std::string& sysfsRoot, std::ostream& out);
 
 // Runs `work` and returns its exit code, or reports what it threw on `err` ("fbinst: " and the
 // message, the usage text after a UsageError) and returns the exit code for it.
 int ExitCodeOf(const std::function<int()>& work, std::ostream& err);
-
-// Called with the parsed command and its checked target before the command runs: nullopt runs it
-// in this process; a value ends the tool with that exit code instead.
-using BeforeRun = std::function<std::optional<int>(const Command&, const CheckedTarget&)>;
-
-// `args` are the arguments after the program name. Messages go to `err`, prefixed "fbinst: ".
-int RunFbinst(const std::vector<std::string>& args, const platform::LinuxDriveSources& sources,
-              std::ostream& out, std::ostream& err, const BeforeRun& beforeRun = {});
 
 } // namespace vornel::fbinst

@@ -2,6 +2,7 @@
 
 #include "BootArea.h"
 #include "CapacityCheck.h"
+#include "ChildReadPosition.h"
 #include "CopyCheck.h"
 #include "Disk.h"
 #include "ExternalTool.h"
@@ -9,6 +10,7 @@
 #include "FatVolume.h"
 #include "Medium.h"
 #include "Progress.h"
+#include "ProgressWatch.h"
 #include "loader/Loader.h"
 #include "platform/Ascii.h"
 #include "platform/Files.h"
@@ -61,7 +63,7 @@ bool IsFbCfg(const std::string& name) {
 // The loader reads a config translated from the two menus. A change of one menu rewrites it
 // only when the translation changes (or when it is missing), so the last command of a make
 // leaves a complete menu and a line the loader ignores costs no write.
-void RefreshLoaderConfig(const FatVolume& volume, const std::string& changedMenu,
+void RefreshLoaderConfig(FatVolume& volume, const std::string& changedMenu,
                          const std::optional<std::string>& before, const std::string& after) {
     const bool fbCfgChanged = IsFbCfg(changedMenu);
     const auto otherBytes = volume.ReadFile(fbCfgChanged ? "menu.lst" : "fb.cfg");
@@ -100,12 +102,84 @@ std::string ResolveSource(const std::string& source) {
     throw Failure("the source file \"" + source + "\" does not exist");
 }
 
+// A file of `bytes` can become `target`: no folder has its name, and a new file has room.
+void CheckRoomFor(FatVolume& volume, const std::string& target, std::uint64_t bytes) {
+    const EntryKind existing = volume.Kind(target);
+    if (existing == EntryKind::Folder)
+        throw Failure("\"" + target + "\" is a folder in the boot area");
+    if (existing != EntryKind::None)
+        return;
+    const std::uint64_t free = volume.FreeBytes();
+    if (bytes > free)
+        throw Failure("the boot area has no room for \"" + target + "\": it needs " + std::to_string(bytes) +
+                      " bytes, " + std::to_string(free) + " are free");
+}
+
+// Copies the source in, reporting how far mcopy has read it.
+void CopyReportingProgress(Disk& drive, FatVolume& volume, const std::string& sourcePath,
+                           const std::string& target, std::uint64_t bytes) {
+    // The early flush pays off where the copy outlasts a few of its rounds; for a small file its
+    // thread costs more than the final flush it would shorten.
+    std::optional<EarlyWriteback> writeback;
+    if (bytes >= kEarlyWritebackFromBytes)
+        writeback.emplace(drive);
+    ChildReadPosition reading(sourcePath);
+    ProgressWatch copying(progress::Phase::Copy, bytes, [&reading] { return reading.Position(); });
+    volume.CopyIn(sourcePath, target, [&reading](pid_t mcopy) { reading.Follow(mcopy); });
+    copying.Complete();
+}
+
+// The copy is read back from the medium once it is there: the cache still holds every page
+// written, and a stick that loses writes shows only on the medium. The FAT's cache goes too, so
+// the clusters mtools names are the ones the FAT on the stick holds.
+void ReadBack(Disk& drive, const FatVolume& volume, std::uint64_t fatStart, const std::string& target,
+              const std::string& sourcePath, std::uint64_t bytes) {
+    drive.Sync();
+    const DriveMedium medium(drive, false);
+    DropFromCache(drive, fatStart, ReadFatGeometry(medium, fatStart).dataStartBytes);
+    const CopyOnDrive copy{target, fatStart, ParseClusterRuns(volume.ClusterChain(target)), bytes};
+    std::atomic<std::uint64_t> checked{0};
+    ProgressWatch checking(progress::Phase::Check, bytes, [&checked] { return checked.load(); });
+    CheckCopy(medium, copy, sourcePath, &checked);
+    checking.Complete();
+}
+
 std::string Describe(const Partition& p) {
     char type[8];
     std::snprintf(type, sizeof type, "0x%02x", p.type);
     return "slot " + std::to_string(p.slot) + ", start " + std::to_string(p.start) + ", " +
            std::to_string(p.sectors) + " sectors (" + std::to_string(p.sectors / kMiBSectors) +
            " MiB), type " + type + (p.active ? ", active" : "");
+}
+
+// Checks the drive's capacity (see CapacityCheck.h); returns the seconds it took.
+double TimedCapacityCheck(Disk& drive, std::uint64_t bytes) {
+    const auto began = std::chrono::steady_clock::now();
+    {
+        DriveMedium medium(drive, true);
+        std::random_device random;
+        CheckCapacity(medium, bytes, (std::uint64_t{random()} << 32) | random());
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+}
+
+// The MBR's boot code becomes `code` (none: zeros) and its CHS fields fit `geometry`; its table
+// stays.
+void WriteMbrCode(Disk& drive, std::span<const std::uint8_t> code, Geometry geometry) {
+    std::array<std::uint8_t, kSectorBytes> mbr{};
+    drive.ReadAt(0, mbr);
+    std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
+    std::copy_n(code.begin(), std::min(code.size(), kMbrCodeBytes), mbr.begin());
+    RewriteChs(mbr, geometry);
+    drive.WriteAt(0, mbr);
+}
+
+void PrintLayout(const Disk& drive, const BootLayout& layout, std::ostream& out) {
+    out << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
+        << "boot area: " << Describe(layout.bootArea) << "\n";
+    for (const Partition& image : layout.images)
+        out << "image:     " << Describe(image) << "\n";
+    out << "data:      " << Describe(layout.data) << "\n";
 }
 
 } // namespace
@@ -116,13 +190,7 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     const BootLayout layout = PlanBootLayout(request, bytes / kSectorBytes, core.size());
     const Geometry geometry = layout.mode == Mode::Zip ? kZipGeometry : kHddGeometry;
     // A stick that cannot keep what it reports is refused before the format destroys anything.
-    const auto checkBegan = std::chrono::steady_clock::now();
-    {
-        DriveMedium medium(drive, true);
-        std::random_device random;
-        CheckCapacity(medium, bytes, (std::uint64_t{random()} << 32) | random());
-    }
-    const std::chrono::duration<double> checkTook = std::chrono::steady_clock::now() - checkBegan;
+    const double checkSeconds = TimedCapacityCheck(drive, bytes);
     constexpr std::uint64_t kSteps = 5;
     ReportProgress(progress::Phase::Step, 0, kSteps);
 
@@ -136,13 +204,7 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     MakeFat(drive, layout.data, FatKind::Fat32, geometry, "");
     ReportProgress(progress::Phase::Step, 3, kSteps);
     drive.CheckSize();
-    std::array<std::uint8_t, kSectorBytes> mbr{};
-    drive.ReadAt(0, mbr);
-    const std::span<const std::uint8_t> code = loader::MbrBootCode();
-    std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
-    std::copy_n(code.begin(), std::min(code.size(), kMbrCodeBytes), mbr.begin());
-    RewriteChs(mbr, geometry);
-    drive.WriteAt(0, mbr);
+    WriteMbrCode(drive, loader::MbrBootCode(), geometry);
     // The primary area is cleared first so no old signature (an ISO, a GPT) survives behind the core.
     drive.ZeroRange(kSectorBytes, (layout.bootArea.start - 1) * kSectorBytes);
     drive.WriteAt(kSectorBytes, core);
@@ -156,14 +218,10 @@ void FormatBoot(Disk& drive, const BootRequest& request, std::ostream& out) {
     drive.TellSystemNewTable();
     ReportProgress(progress::Phase::Step, kSteps, kSteps);
     char took[32];
-    std::snprintf(took, sizeof took, "%.2f", checkTook.count());
+    std::snprintf(took, sizeof took, "%.2f", checkSeconds);
     out << "capacity check: " << MarkPlaces(bytes).size() << " marks across the drive, all kept (" << took
-        << " s)\n"
-        << "formatted " << drive.Path() << " (" << (layout.mode == Mode::Zip ? "USB-ZIP" : "USB-HDD") << ")\n"
-        << "boot area: " << Describe(layout.bootArea) << "\n";
-    for (const Partition& image : layout.images)
-        out << "image:     " << Describe(image) << "\n";
-    out << "data:      " << Describe(layout.data) << "\n";
+        << " s)\n";
+    PrintLayout(drive, layout, out);
 }
 
 void FormatRestore(Disk& drive, std::ostream& out) {
@@ -175,11 +233,7 @@ void FormatRestore(Disk& drive, std::ostream& out) {
     MakeFat(drive, data, FatKind::Fat32, kHddGeometry, "");
     ReportProgress(progress::Phase::Step, 2, kSteps);
     drive.CheckSize();
-    std::array<std::uint8_t, kSectorBytes> mbr{};
-    drive.ReadAt(0, mbr);
-    std::fill(mbr.begin(), mbr.begin() + kMbrCodeBytes, 0);
-    RewriteChs(mbr, kHddGeometry);
-    drive.WriteAt(0, mbr);
+    WriteMbrCode(drive, {}, kHddGeometry);
     drive.ZeroRange(kSectorBytes, (data.start - 1) * kSectorBytes);
     drive.Sync();
     drive.TellSystemNewTable();
@@ -195,7 +249,7 @@ void AddMenuLine(Disk& drive, const std::string& file, const std::string& line, 
         throw Failure("a menu line holds at most " + std::to_string(kMenuLineLimit) + " bytes, this one " +
                       std::to_string(line.size()));
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     if (volume.Kind(name) == EntryKind::Folder)
         throw Failure("\"" + name + "\" is a folder in the boot area");
     const std::optional<std::string> before = volume.ReadFile(name);
@@ -222,43 +276,18 @@ void AddFile(Disk& drive, const std::string& name, const std::string& source, st
     if (sourceBytes > kFatMaxFileBytes)
         throw Failure("\"" + sourcePath + "\" is larger than a FAT file can be (4 GiB - 1 byte)");
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
-    const EntryKind existing = volume.Kind(target);
-    if (existing == EntryKind::Folder)
-        throw Failure("\"" + target + "\" is a folder in the boot area");
-    if (existing == EntryKind::None && sourceBytes > volume.FreeBytes())
-        throw Failure("the boot area has no room for \"" + target + "\": it needs " +
-                      std::to_string(sourceBytes) + " bytes, " + std::to_string(volume.FreeBytes()) +
-                      " are free");
+    const std::uint64_t fatStart = layout.bootArea.start * kSectorBytes;
+    FatVolume volume(drive, fatStart);
+    CheckRoomFor(volume, target, sourceBytes);
     const bool menu = IsMenuFile(target);
     // A menu's old text, for its old translation; its new text is the source's, as the check proves.
     const std::optional<std::string> before = menu ? volume.ReadFile(target) : std::nullopt;
     try {
-        {
-            // The early flush pays off where the copy outlasts a few of its rounds; for a small
-            // file its thread costs more than the final flush it would shorten.
-            std::optional<EarlyWriteback> writeback;
-            if (sourceBytes >= kEarlyWritebackFromBytes)
-                writeback.emplace(drive);
-            ProgressWatch copying(progress::Phase::Copy, sourceBytes, ChildReadPosition(sourcePath));
-            volume.CopyIn(sourcePath, target);
-            copying.Complete();
-        }
+        CopyReportingProgress(drive, volume, sourcePath, target, sourceBytes);
         if (menu)
             RefreshLoaderConfig(volume, target, before, ReadLocalFile(sourcePath));
         drive.CheckSize();
-        // The copy is read back from the medium once it is there: the cache still holds every
-        // page written, and a stick that loses writes shows only on the medium. The FAT's cache
-        // goes too, so the clusters mtools names are the ones the FAT on the stick holds.
-        drive.Sync();
-        const DriveMedium medium(drive, false);
-        const std::uint64_t fatStart = layout.bootArea.start * kSectorBytes;
-        DropFromCache(drive, fatStart, ReadFatGeometry(medium, fatStart).dataStartBytes);
-        const CopyOnDrive copy{target, fatStart, ParseClusterRuns(volume.ClusterChain(target)), sourceBytes};
-        std::atomic<std::uint64_t> checked{0};
-        ProgressWatch checking(progress::Phase::Check, sourceBytes, [&checked] { return checked.load(); });
-        CheckCopy(medium, copy, sourcePath, &checked);
-        checking.Complete();
+        ReadBack(drive, volume, fatStart, target, sourcePath, sourceBytes);
     } catch (const std::exception&) {
         volume.RemoveQuietly(target); // a partial or wrong copy must not pass for the file
         throw;
@@ -295,7 +324,7 @@ void ListFiles(const Disk& drive, std::ostream& out) {
 void CatFile(const Disk& drive, const std::string& name, std::ostream& out) {
     const std::string target = CleanFatName(name);
     const FoundLayout layout = RequireBootArea(drive);
-    const FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
+    FatVolume volume(drive, layout.bootArea.start * kSectorBytes);
     const EntryKind kind = volume.Kind(target);
     if (kind == EntryKind::Folder)
         throw Failure("\"" + target + "\" is a folder in the boot area, not a file");
