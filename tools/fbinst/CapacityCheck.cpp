@@ -105,7 +105,6 @@ void CheckCapacity(Medium& medium, std::uint64_t bytes, std::uint64_t seed) {
         }
     } catch (const Failure&) {
         PutBack(medium, places, saved, std::min(written + 1, places.size())); // a failed write may have begun
-
         throw;
     }
     if (wrong.empty())
