@@ -151,5 +151,36 @@ TEST(FbinstCopyCheck, AFileInTwoRunsIsComparedAtBothPlaces) {
     EXPECT_THROW(Check(image, {"c.bin", fatStart, runs, bytes.size()}, source), Failure);
 }
 
+// The free space add checks a new file against: what mdir says, for FAT16 and FAT32 boot areas.
+TEST(FbinstCopyCheck, FreeSpaceIsWhatMdirCounts) {
+    ScratchFolder scratch;
+    const std::string image = scratch.Path() + "/stick.img";
+    const std::string source = scratch.Path() + "/src.bin";
+    WriteWholeFile(source, std::string(300000, 's'));
+    setenv("VORNEL_DRIVES", ("G=" + image).c_str(), 1);
+    for (const char* bootArea : {"16m", "600m"}) {
+        MakeSparseImage(image, 700 << 20);
+        ASSERT_EQ(RunFbinstExe({"G:", "format", "-f", "-a", "-p", "8m", "-e", bootArea}).exitCode, 0);
+        ASSERT_EQ(RunFbinstExe({"G:", "add", "a/b.bin", source}).exitCode, 0);
+        const std::string listing = RunProgram({"mdir", "-i", image + "@@8388608", "::/"}).out;
+        std::string digits;
+        for (char c : listing.substr(0, listing.find("bytes free"))
+                          .substr(listing.rfind('\n', listing.find("bytes free"))))
+            if (c >= '0' && c <= '9')
+                digits += c;
+        const Disk disk(image, true, false);
+        EXPECT_EQ(FatVolume(disk, 8 << 20).FreeBytes(), std::stoull(digits)) << bootArea;
+        std::filesystem::remove(image);
+    }
+    // Two 12-bit entries share three bytes; a 32-bit entry's top four bits are not its value.
+    const std::array<std::uint8_t, 9> fat12{0xF8, 0xFF, 0xFF, 0xFF, 0x0F, 0x00, 0x05, 0x00, 0x00};
+    EXPECT_EQ(CountFreeClusters(fat12, 4), 2u);
+    std::array<std::uint8_t, 4 * 70000> fat32{};
+    fat32[11] = 0xF0;                   // cluster 2: reserved bits only, so free
+    fat32[12] = 0x07, fat32[15] = 0x0F; // cluster 3: in use
+    EXPECT_EQ(CountFreeClusters(fat32, 69000), 69000u - 1u);
+    EXPECT_THROW(CountFreeClusters(fat12, 8), Failure);
+}
+
 } // namespace
 } // namespace vornel::fbinst::testing

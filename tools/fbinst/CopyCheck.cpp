@@ -2,7 +2,6 @@
 
 #include "Failure.h"
 #include "Layout.h"
-#include "platform/LittleEndian.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 
@@ -18,24 +17,6 @@
 #include <sys/stat.h>
 
 namespace vornel::fbinst {
-
-using platform::LoadLittleEndian;
-
-FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector) {
-    const std::uint64_t sectorBytes = LoadLittleEndian(bootSector, 11, 2);
-    const std::uint64_t perCluster = bootSector[13];
-    const std::uint64_t reserved = LoadLittleEndian(bootSector, 14, 2);
-    const std::uint64_t fats = bootSector[16];
-    const std::uint64_t rootEntries = LoadLittleEndian(bootSector, 17, 2);
-    std::uint64_t fatSectors = LoadLittleEndian(bootSector, 22, 2);
-    if (fatSectors == 0)
-        fatSectors = LoadLittleEndian(bootSector, 36, 4);
-    if (sectorBytes != 512 || perCluster == 0 || (perCluster & (perCluster - 1)) != 0 || reserved == 0 ||
-        fats == 0 || fatSectors == 0)
-        throw Failure("the boot area's FAT boot sector is damaged");
-    const std::uint64_t rootSectors = (rootEntries * 32 + sectorBytes - 1) / sectorBytes;
-    return {perCluster * sectorBytes, (reserved + fats * fatSectors + rootSectors) * sectorBytes};
-}
 
 FatGeometry ReadFatGeometry(const Medium& medium, std::uint64_t fatStart) {
     const AlignedBuffer read(kSectorBytes);

@@ -4,6 +4,7 @@
 // and compared with the source. Reading raw sectors in large pieces keeps the check as fast as a
 // plain read of the same bytes.
 
+#include "FatGeometry.h"
 #include "Medium.h"
 
 #include <array>
@@ -14,19 +15,11 @@
 
 namespace vornel::fbinst {
 
-// Where a FAT keeps cluster data, from its boot sector.
-struct FatGeometry {
-    std::uint64_t clusterBytes = 0;
-    std::uint64_t dataStartBytes = 0; // from the file system's first sector
-};
-
 struct ClusterRun {
     std::uint64_t first = 0;
     std::uint64_t last = 0;
 };
 
-// Throws Failure when the boot sector's fields make no sense.
-FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector);
 // The geometry of the FAT at byte `fatStart`, from its boot sector on the medium.
 FatGeometry ReadFatGeometry(const Medium& medium, std::uint64_t fatStart);
 

@@ -2,12 +2,14 @@
 
 #include "ExternalTool.h"
 #include "Failure.h"
+#include "FatGeometry.h"
 #include "platform/Ascii.h"
 #include "platform/Files.h"
 #include "platform/ReadWrite.h"
 #include "platform/UniqueFd.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -180,18 +182,14 @@ std::vector<std::string> FatVolume::ListAll() const {
 }
 
 std::uint64_t FatVolume::FreeBytes() const {
-    // mdir ends with "      12 345 678 bytes free", digits grouped by blanks.
-    const std::string listing = RunChecked({"mdir", "-i", Image(), "::/"});
-    for (const std::string& line : platform::SplitLines(listing)) {
-        if (line.find("bytes free") == std::string::npos)
-            continue;
-        std::uint64_t value = 0;
-        for (char c : line.substr(0, line.find("bytes free")))
-            if (c >= '0' && c <= '9')
-                value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        return value;
-    }
-    throw Failure("cannot read the free space of the boot area");
+    std::array<std::uint8_t, kSectorBytes> bootSector{};
+    disk_.ReadAt(byteOffset_, bootSector);
+    const FatGeometry fat = ParseFatGeometry(bootSector);
+    if (fat.clusters == 0)
+        throw Failure("cannot read the free space of the boot area: its boot sector has no sector count");
+    std::vector<std::uint8_t> table(fat.tableBytes);
+    disk_.ReadAt(byteOffset_ + fat.tableStartBytes, table);
+    return CountFreeClusters(table, fat.clusters) * fat.clusterBytes;
 }
 
 } // namespace vornel::fbinst

@@ -50,6 +50,7 @@ class FatVolume {
     // Every file and folder (folders end in "/"), depth first; empty for an empty volume. Throws
     // Failure when the volume cannot be listed.
     std::vector<std::string> ListAll() const;
+    // Counted in the volume's own table, where asking mdir would start another process.
     std::uint64_t FreeBytes() const;
 
   private:
