@@ -31,17 +31,22 @@ TEST(FbinstHolders, OnlyGrantedFlocksOnTheDriveNodeHoldIt) {
     EXPECT_FALSE(ProgramName(getpid()).empty());
 }
 
-TEST(FbinstUdev, AChangeEventOfTheDiskItselfIsUdevsAnswer) {
+TEST(FbinstUdev, UdevsAnswerIsAChangeOfTheDiskAndOfEachPartition) {
     const auto event = [](const std::string& action, const std::string& name, const std::string& subsystem) {
         return action + "@/devices/x/block/" + name + std::string(1, '\0') + "ACTION=" + action + '\0' +
                "DEVPATH=/devices/x/block/" + name + '\0' + "SUBSYSTEM=" + subsystem + '\0' +
                "DEVNAME=" + name + '\0' + "SEQNUM=7" + '\0';
     };
-    EXPECT_TRUE(IsChangeOf(event("change", "sda", "block"), "sda"));
-    EXPECT_FALSE(IsChangeOf(event("change", "sda1", "block"), "sda"));
-    EXPECT_FALSE(IsChangeOf(event("add", "sda", "block"), "sda"));
-    EXPECT_FALSE(IsChangeOf(event("change", "sda", "bdi"), "sda"));
-    EXPECT_FALSE(IsChangeOf("change@/devices/x/block/sda", "sda"));
+    UdevAnswer answer({"sda", "sda1", "sda2"});
+    EXPECT_TRUE(answer.Heard(event("change", "sda1", "block")));
+    EXPECT_FALSE(answer.Heard(event("add", "sda", "block")));
+    EXPECT_FALSE(answer.Heard(event("change", "sda", "bdi")));
+    EXPECT_FALSE(answer.Heard(event("change", "sdb", "block")));
+    EXPECT_FALSE(answer.Heard("change@/devices/x/block/sda"));
+    EXPECT_TRUE(answer.Heard(event("change", "sda", "block")));
+    EXPECT_FALSE(answer.Complete());
+    EXPECT_TRUE(answer.Heard(event("change", "sda2", "block")));
+    EXPECT_TRUE(answer.Complete());
 }
 
 TEST(FbinstUdev, AWatchedDiskHasItsLinkInUdevsWatchFolder) {

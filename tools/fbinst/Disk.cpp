@@ -36,9 +36,10 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kWaitBound{10};
 constexpr long kLockTickMicroseconds = 200000;
 constexpr std::chrono::milliseconds kClaimRetry{100};
-// udev answers a close within milliseconds, or a little later on a busy machine.
+// udev answers a close within milliseconds, or a little later on a busy machine; answers to
+// closes it saw together come back to back.
 constexpr std::chrono::milliseconds kUdevAnswerBound{3000};
-constexpr std::chrono::milliseconds kUdevQuiet{200};
+constexpr std::chrono::milliseconds kUdevQuiet{50};
 
 std::string SystemText() {
     return std::strerror(errno);
@@ -122,11 +123,17 @@ Disk::~Disk() {
         TellSystemNewTable();
     if (!writable_ || isImageFile_ || !UdevWatches(identity_.st_rdev))
         return;
+    const std::string name = std::filesystem::path(path_).filename().string();
+    std::vector<std::string> devices{name};
+    for (const platform::SysfsPartition& partition :
+         platform::Partitions(platform::BlockFolder(sysfsRoot_, name)))
+        devices.push_back(std::filesystem::path(partition.folder).filename().string());
+    UdevAnswer answer(devices);
     KernelEvents events;
     exclusiveFd_.Reset();
     fd_.Reset();
     // udev's answer to the close, sent while the lock holds; without one the lock goes anyway.
-    events.WaitForChange(std::filesystem::path(path_).filename().string(), kUdevAnswerBound, kUdevQuiet);
+    events.WaitForAnswer(answer, kUdevAnswerBound, kUdevQuiet);
 }
 
 void Disk::Lock() {
@@ -159,8 +166,8 @@ void Disk::Lock() {
 }
 
 bool Disk::TryClaim() {
-    exclusiveFd_.Reset(
-        open(OwnPath(fd_.Get()).c_str(), (writable_ ? O_RDWR : O_RDONLY) | O_EXCL | O_CLOEXEC));
+    // Read-only: the claim writes nothing, and so its close asks udev nothing either.
+    exclusiveFd_.Reset(open(OwnPath(fd_.Get()).c_str(), O_RDONLY | O_EXCL | O_CLOEXEC));
     return exclusiveFd_.Valid();
 }
 

@@ -38,7 +38,7 @@ KernelEvents::~KernelEvents() {
         ::close(socket_);
 }
 
-bool KernelEvents::WaitForChange(const std::string& name, std::chrono::milliseconds bound,
+bool KernelEvents::WaitForAnswer(UdevAnswer& answer, std::chrono::milliseconds bound,
                                  std::chrono::milliseconds quiet) {
     if (socket_ < 0)
         return false;
@@ -55,23 +55,32 @@ bool KernelEvents::WaitForChange(const std::string& name, std::chrono::milliseco
         if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
             continue;
         const ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), 0);
-        if (got > 0 && IsChangeOf(std::string(buffer.data(), static_cast<std::size_t>(got)), name))
+        if (got > 0 && answer.Heard(std::string(buffer.data(), static_cast<std::size_t>(got))) &&
+            answer.Complete())
             quietUntil = Clock::now() + quiet;
     }
 }
 
-bool IsChangeOf(const std::string& message, const std::string& name) {
-    bool change = false, block = false, named = false;
+UdevAnswer::UdevAnswer(const std::vector<std::string>& devices)
+    : devices_(devices.begin(), devices.end()), waiting_(devices_) {}
+
+bool UdevAnswer::Heard(const std::string& message) {
+    bool change = false, block = false;
+    std::string name;
     for (std::size_t at = message.find('\0'); at != std::string::npos && at + 1 < message.size();) {
         const std::size_t end = message.find('\0', at + 1);
         const std::string field =
             message.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
         change |= field == "ACTION=change";
         block |= field == "SUBSYSTEM=block";
-        named |= field == "DEVNAME=" + name;
+        if (field.starts_with("DEVNAME="))
+            name = field.substr(8);
         at = end;
     }
-    return change && block && named;
+    if (!change || !block || !devices_.contains(name))
+        return false;
+    waiting_.erase(name);
+    return true;
 }
 
 } // namespace vornel::fbinst
