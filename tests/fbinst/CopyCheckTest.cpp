@@ -6,6 +6,7 @@
 #include "ImageChecks.h"
 
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace vornel::fbinst::testing {
@@ -151,7 +152,8 @@ TEST(FbinstCopyCheck, AFileInTwoRunsIsComparedAtBothPlaces) {
     EXPECT_THROW(Check(image, {"c.bin", fatStart, runs, bytes.size()}, source), Failure);
 }
 
-// The free space add checks a new file against: what mdir says, for FAT16 and FAT32 boot areas.
+// The free space add checks a new file against: what mdir says, for FAT16 and FAT32 boot areas,
+// whatever FAT32's own free count says.
 TEST(FbinstCopyCheck, FreeSpaceIsWhatMdirCounts) {
     ScratchFolder scratch;
     const std::string image = scratch.Path() + "/stick.img";
@@ -168,8 +170,25 @@ TEST(FbinstCopyCheck, FreeSpaceIsWhatMdirCounts) {
                           .substr(listing.rfind('\n', listing.find("bytes free"))))
             if (c >= '0' && c <= '9')
                 digits += c;
+        std::uint64_t free = 0;
+        std::array<std::uint8_t, 512> bootSector{};
+        {
+            const Disk disk(image, true, false);
+            free = FatVolume(disk, 8 << 20).FreeBytes();
+            EXPECT_EQ(free, std::stoull(digits)) << bootArea;
+            disk.ReadAt(8 << 20, bootSector);
+        }
+        // FAT32's own free count is taken when it says a file fits, and counted over when it says not.
+        const std::uint64_t fsInfo = ParseFatGeometry(bootSector).fsInfoStartBytes;
+        EXPECT_EQ(fsInfo != 0, std::string(bootArea) == "600m");
+        if (fsInfo != 0) {
+            std::fstream stick(image, std::ios::in | std::ios::out | std::ios::binary);
+            stick.seekp(static_cast<std::streamoff>((8 << 20) + fsInfo + 488));
+            stick.write("\0\0\0\0", 4);
+        }
         const Disk disk(image, true, false);
-        EXPECT_EQ(FatVolume(disk, 8 << 20).FreeBytes(), std::stoull(digits)) << bootArea;
+        EXPECT_TRUE(FatVolume(disk, 8 << 20).HasRoomFor(free)) << bootArea;
+        EXPECT_FALSE(FatVolume(disk, 8 << 20).HasRoomFor(free + 1)) << bootArea;
         std::filesystem::remove(image);
     }
     // Two 12-bit entries share three bytes; a 32-bit entry's top four bits are not its value.

@@ -23,15 +23,34 @@ FatGeometry ParseFatGeometry(const std::array<std::uint8_t, 512>& bootSector) {
     if (totalSectors == 0)
         totalSectors = LoadLittleEndian(bootSector, 32, 4);
     std::uint64_t fatSectors = LoadLittleEndian(bootSector, 22, 2);
-    if (fatSectors == 0)
+    std::uint64_t fsInfoSector = 0;
+    if (fatSectors == 0) { // FAT32's fields
         fatSectors = LoadLittleEndian(bootSector, 36, 4);
+        fsInfoSector = LoadLittleEndian(bootSector, 48, 2);
+    }
     if (sectorBytes != 512 || perCluster == 0 || (perCluster & (perCluster - 1)) != 0 || reserved == 0 ||
         fats == 0 || fatSectors == 0)
         throw Failure("the boot area's FAT boot sector is damaged");
     const std::uint64_t rootSectors = (rootEntries * 32 + sectorBytes - 1) / sectorBytes;
     const std::uint64_t dataStart = reserved + fats * fatSectors + rootSectors;
-    return {perCluster * sectorBytes, dataStart * sectorBytes, reserved * sectorBytes,
-            fatSectors * sectorBytes, totalSectors > dataStart ? (totalSectors - dataStart) / perCluster : 0};
+    return {perCluster * sectorBytes,
+            dataStart * sectorBytes,
+            reserved * sectorBytes,
+            fatSectors * sectorBytes,
+            totalSectors > dataStart ? (totalSectors - dataStart) / perCluster : 0,
+            fsInfoSector < reserved ? fsInfoSector * sectorBytes : 0};
+}
+
+std::optional<std::uint64_t> FsInfoFreeClusters(const std::array<std::uint8_t, 512>& fsInfo,
+                                                std::uint64_t clusters) {
+    constexpr std::uint64_t kLeadSignature = 0x41615252, kStructSignature = 0x61417272;
+    if (LoadLittleEndian(fsInfo, 0, 4) != kLeadSignature ||
+        LoadLittleEndian(fsInfo, 484, 4) != kStructSignature)
+        return std::nullopt;
+    const std::uint64_t free = LoadLittleEndian(fsInfo, 488, 4);
+    if (free > clusters) // 0xFFFFFFFF: not known
+        return std::nullopt;
+    return free;
 }
 
 std::uint64_t CountFreeClusters(std::span<const std::uint8_t> table, std::uint64_t clusters) {

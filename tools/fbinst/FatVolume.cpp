@@ -2,7 +2,6 @@
 
 #include "ExternalTool.h"
 #include "Failure.h"
-#include "FatGeometry.h"
 #include "platform/Ascii.h"
 #include "platform/Files.h"
 #include "platform/ReadWrite.h"
@@ -181,15 +180,32 @@ std::vector<std::string> FatVolume::ListAll() const {
     return names;
 }
 
-std::uint64_t FatVolume::FreeBytes() const {
+FatGeometry FatVolume::Geometry() const {
     std::array<std::uint8_t, kSectorBytes> bootSector{};
     disk_.ReadAt(byteOffset_, bootSector);
-    const FatGeometry fat = ParseFatGeometry(bootSector);
+    return ParseFatGeometry(bootSector);
+}
+
+std::uint64_t FatVolume::FreeBytes() const {
+    const FatGeometry fat = Geometry();
     if (fat.clusters == 0)
         throw Failure("cannot read the free space of the boot area: its boot sector has no sector count");
     std::vector<std::uint8_t> table(fat.tableBytes);
     disk_.ReadAt(byteOffset_ + fat.tableStartBytes, table);
     return CountFreeClusters(table, fat.clusters) * fat.clusterBytes;
+}
+
+bool FatVolume::HasRoomFor(std::uint64_t bytes) const {
+    // A large FAT32's table runs to megabytes; its free count is one sector.
+    const FatGeometry fat = Geometry();
+    if (fat.fsInfoStartBytes != 0) {
+        std::array<std::uint8_t, kSectorBytes> fsInfo{};
+        disk_.ReadAt(byteOffset_ + fat.fsInfoStartBytes, fsInfo);
+        const std::optional<std::uint64_t> free = FsInfoFreeClusters(fsInfo, fat.clusters);
+        if (free && *free * fat.clusterBytes >= bytes)
+            return true;
+    }
+    return FreeBytes() >= bytes;
 }
 
 } // namespace vornel::fbinst

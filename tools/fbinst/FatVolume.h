@@ -6,6 +6,7 @@
 
 #include "Disk.h"
 #include "ExternalTool.h"
+#include "FatGeometry.h"
 #include "FatName.h"
 #include "Layout.h"
 
@@ -52,6 +53,9 @@ class FatVolume {
     std::vector<std::string> ListAll() const;
     // Counted in the volume's own table, where asking mdir would start another process.
     std::uint64_t FreeBytes() const;
+    // Whether `bytes` fit in the free space: FAT32 keeps a free count, which is enough when it says
+    // they fit; the table is counted when it says they do not, or has none.
+    bool HasRoomFor(std::uint64_t bytes) const;
 
   private:
     // Every file and folder, by its name in lower case (FAT ignores case), read on first use.
@@ -60,6 +64,7 @@ class FatVolume {
     // Notes a file or folder this volume made, and the folders above it.
     void Made(const std::string& name, EntryKind kind);
     std::string Image() const;
+    FatGeometry Geometry() const;
     ToolRun Run(const std::vector<std::string>& argv,
                 const std::function<void(std::string_view)>& sink) const;
     std::string RunChecked(const std::vector<std::string>& argv, const OnToolStarted& onStarted = {}) const;

@@ -109,10 +109,11 @@ void CheckRoomFor(FatVolume& volume, const std::string& target, std::uint64_t by
         throw Failure("\"" + target + "\" is a folder in the boot area");
     if (existing != EntryKind::None)
         return;
+    if (volume.HasRoomFor(bytes))
+        return;
     const std::uint64_t free = volume.FreeBytes();
-    if (bytes > free)
-        throw Failure("the boot area has no room for \"" + target + "\": it needs " + std::to_string(bytes) +
-                      " bytes, " + std::to_string(free) + " are free");
+    throw Failure("the boot area has no room for \"" + target + "\": it needs " + std::to_string(bytes) +
+                  " bytes, " + std::to_string(free) + " are free");
 }
 
 // Copies the source in, reporting how far mcopy has read it.
