@@ -1,6 +1,7 @@
 #pragma once
-// Where a FAT keeps its table and its cluster data, from its boot sector, and what the table says
-// is free: read by the tool itself, where asking mtools would start another process per question.
+// Where a FAT keeps its table and its cluster data, from its boot sector, and what the table (or
+// FAT32's own count) says is free: read by the tool itself, where asking mtools would start another
+// process per question.
 
 #include <array>
 #include <cstdint>
