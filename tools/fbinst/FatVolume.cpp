@@ -187,7 +187,10 @@ FatGeometry FatVolume::Geometry() const {
 }
 
 std::uint64_t FatVolume::FreeBytes() const {
-    const FatGeometry fat = Geometry();
+    return CountFreeBytes(Geometry());
+}
+
+std::uint64_t FatVolume::CountFreeBytes(const FatGeometry& fat) const {
     if (fat.clusters == 0)
         throw Failure("cannot read the free space of the boot area: its boot sector has no sector count");
     std::vector<std::uint8_t> table(fat.tableBytes);
@@ -205,7 +208,7 @@ bool FatVolume::HasRoomFor(std::uint64_t bytes) const {
         if (free && *free * fat.clusterBytes >= bytes)
             return true;
     }
-    return FreeBytes() >= bytes;
+    return CountFreeBytes(fat) >= bytes;
 }
 
 } // namespace vornel::fbinst

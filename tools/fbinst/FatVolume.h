@@ -65,6 +65,8 @@ class FatVolume {
     void Made(const std::string& name, EntryKind kind);
     std::string Image() const;
     FatGeometry Geometry() const;
+    // The free bytes its table lists.
+    std::uint64_t CountFreeBytes(const FatGeometry& fat) const;
     ToolRun Run(const std::vector<std::string>& argv,
                 const std::function<void(std::string_view)>& sink) const;
     std::string RunChecked(const std::vector<std::string>& argv, const OnToolStarted& onStarted = {}) const;
